@@ -1,0 +1,55 @@
+#pragma once
+// The editor's logic: open a definition archive, list its trucks, keep the first truck's
+// engine and transmission files as the template, add and remove trucks, save. It knows no
+// window type: the dialog derives from it and supplies the window operations below.
+#include "zip/ZipArchive.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One file or folder of the template truck, held in memory.
+struct ComponentFile
+{
+    std::vector<char> data;
+    std::filesystem::path relativePath; // below the truck folder, starting with the kind word
+    bool isDirectory = false;
+};
+
+class PellucorEditor
+{
+public:
+    virtual ~PellucorEditor();
+
+    bool OpenArchive(const std::wstring& path);
+    static bool IsPasswordProtected(std::shared_ptr<ZipArchive> archive);
+    void FillTruckList();
+
+    std::vector<std::string> ScanTrucks();
+    bool TruckHasComponents(const std::string& truck);
+    void CollectComponentFiles(const std::string& truck);
+    static int IndexOf(const std::vector<std::string>& list, const std::string& name);
+
+    void AddTruck(std::string truck);
+    void RemoveTruck(std::string truck);
+    void OnSaveAndClose();
+
+    const std::filesystem::path& GetArchivePath() const { return m_archivePath; }
+    bool HasArchive() const { return m_archive != nullptr; }
+
+protected:
+    // Window operations. ShowError is a modal box with the caption "Error" and the error icon.
+    virtual void ShowError(const std::wstring& text) = 0;
+    virtual std::wstring GetTruckListText() = 0;
+    virtual void SetTruckListText(const std::wstring& text) = 0;
+    virtual void EnableChangeExtension(bool enable) = 0;
+    virtual bool IsChangeExtensionEnabled() = 0;
+    virtual void SetChangeExtensionCheck(bool checked) = 0;
+    virtual bool IsChangeExtensionChecked() = 0;
+    virtual void CloseDialog(int result) = 0; // ends the modal dialog with IDOK (1) or IDCANCEL (2)
+
+    std::shared_ptr<ZipArchive> m_archive;
+    std::filesystem::path m_archivePath;
+    std::vector<ComponentFile> m_componentFiles;
+};

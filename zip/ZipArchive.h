@@ -1,0 +1,46 @@
+#pragma once
+// One ZIP archive: opened on a seekable input stream (which it then owns), it lists its
+// entries in archive order, creates and removes entries, and writes itself to another stream.
+// Local headers and stored bytes are read from the input on demand, also while writing, so
+// the input must stay open and unchanged for the archive's life.
+#include "zip/ZipArchiveEntry.h"
+#include "zip/ZipRecords.h"
+
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class ZipArchive
+{
+public:
+    // Never empty. With a stream, reads the end record and the central directory; the archive
+    // owns and later deletes the stream.
+    static std::shared_ptr<ZipArchive> Create(std::istream* stream);
+    ~ZipArchive();
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    size_t GetEntriesCount() const { return entries.size(); }
+    std::shared_ptr<ZipArchiveEntry> GetEntry(size_t index) const { return entries[index]; }
+    // Empty when an entry of exactly that name exists, or the name is invalid or too long.
+    std::shared_ptr<ZipArchiveEntry> CreateEntry(const std::string& name);
+    void RemoveEntry(size_t index);
+    // Every failure ends in the output stream's state; the caller inspects it.
+    void WriteToStream(std::ostream& stream);
+
+    const std::string& GetComment() const { return endOfCentralDirectory.Comment; }
+    std::istream* GetInputStream() const { return inputStream; }
+
+private:
+    friend class ZipArchiveEntry;
+    ZipArchive() = default;
+    bool ReadEndOfCentralDirectory();
+    bool ReadCentralDirectory();
+
+    EndOfCentralDirectoryRecord endOfCentralDirectory;
+    std::vector<std::shared_ptr<ZipArchiveEntry>> entries;
+    std::istream* inputStream = nullptr;
+    bool ownsStream = false;
+};
