@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class StagedOutput;
+
 class ZipArchive
 {
 public:
@@ -38,6 +40,24 @@ private:
     ZipArchive() = default;
     bool ReadEndOfCentralDirectory();
     bool ReadCentralDirectory();
+    void ReadDirectoryFrom(std::istream& directory);
+
+    // What one write carries from entry to entry: the output block, where the input stands
+    // after the last stored copy (-1 when unknown), so that consecutive entries need no seek,
+    // and the output position.
+    struct WriteState
+    {
+        StagedOutput* staged = nullptr;
+        std::streamoff inputPosition = -1;
+        std::streamoff outputPosition = -1; // where the next byte goes, counted from the start
+    };
+    // Whether every count, length and name fits the format's 16-bit fields.
+    bool FitsFormat() const;
+    bool WriteArchive(std::ostream& stream, WriteState& state);
+    bool WriteEntry(ZipArchiveEntry& entry, std::ostream& stream, WriteState& state);
+    bool CopyStoredBytes(ZipArchiveEntry& entry, WriteState& state);
+    static void WriteDescriptor(std::ostream& stream, uint32_t crc, uint32_t compressedSize,
+                                uint32_t uncompressedSize);
 
     EndOfCentralDirectoryRecord endOfCentralDirectory;
     std::vector<std::shared_ptr<ZipArchiveEntry>> entries;

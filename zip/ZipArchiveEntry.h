@@ -83,6 +83,26 @@ public:
 private:
     friend class ZipArchive;
 
+    // The full name a path becomes: backslashes turned into slashes, leading slashes dropped,
+    // runs of slashes collapsed.
+    static std::string NormalizeName(const std::string& path);
+    // The archive's input stream, or null once the archive is gone.
+    std::istream* GetInputStream() const;
+    // Releases the decompression chain only; data given to the entry stay.
+    void ReleaseReadChain();
+    // ReadLocalFileHeader; `inputIsThere` skips the seek when the archive's input already stands
+    // at the local header.
+    void LoadLocalHeader(bool inputIsThere);
+    // Copies the central header's fields into the local header.
+    void SyncLocalHeader();
+    // Stores the CRC-32 of what remains of `input` and puts it back where it stood; false when
+    // it cannot be put back.
+    bool ComputeCrc32Of(std::istream& input);
+    // Sets the flags and version needed that compressing new data gives the central header.
+    void PrepareHeadersForNewData();
+    // The write pipeline; false when its output is incomplete or cannot be described.
+    bool CompressInto(std::istream& input, std::ostream& output);
+
     ZipArchive* archive = nullptr;
     std::shared_ptr<std::istream> rawStream;
     std::shared_ptr<std::istream> decompressionStream;
@@ -101,4 +121,6 @@ private:
     std::streampos dataStart = -1;
     std::streampos localHeaderPosition = -1;
     std::string password;
+    // Raw streams handed out before the data were replaced; kept readable until the entry goes.
+    std::vector<std::shared_ptr<std::istream>> retiredStreams;
 };

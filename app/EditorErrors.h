@@ -1,0 +1,15 @@
+#pragma once
+// Turning an exception into the reason shown to the user.
+#include "app/TextCodec.h"
+
+#include <exception>
+#include <string>
+
+namespace editor {
+
+inline std::wstring ReasonOf(const std::exception& e)
+{
+    return text::ToWide(e.what());
+}
+
+} // namespace editor

@@ -1,0 +1,156 @@
+#include "app/FileOutput.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t BufferSize = 1 << 20;
+// Written data beyond this much is handed to the disk at once, so the final sync finds little
+// left to do.
+constexpr off_t WritebackStep = 16 << 20;
+
+} // namespace
+
+FileOutputBuffer::FileOutputBuffer() : buffer(BufferSize)
+{
+}
+
+FileOutputBuffer::~FileOutputBuffer()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool FileOutputBuffer::Open(const std::filesystem::path& path)
+{
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+    {
+        Fail(errno);
+        return false;
+    }
+    setp(buffer.data(), buffer.data() + buffer.size());
+    return true;
+}
+
+void FileOutputBuffer::Fail(int number)
+{
+    if (error == 0)
+        error = number != 0 ? number : EIO;
+}
+
+bool FileOutputBuffer::WriteAll(const char* data, size_t count)
+{
+    if (error != 0 || fd < 0)
+        return false;
+    while (count > 0)
+    {
+        const ssize_t written = ::write(fd, data, count);
+        if (written < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            Fail(errno);
+            return false;
+        }
+        data += written;
+        count -= static_cast<size_t>(written);
+        bufferStart += written;
+    }
+    if (bufferStart - writebackFrom >= WritebackStep)
+    {
+        // Only a hint: its failure shows again in the final sync.
+        ::sync_file_range(fd, writebackFrom, bufferStart - writebackFrom, SYNC_FILE_RANGE_WRITE);
+        writebackFrom = bufferStart;
+    }
+    return true;
+}
+
+bool FileOutputBuffer::Flush()
+{
+    const size_t pending = static_cast<size_t>(pptr() - pbase());
+    setp(buffer.data(), buffer.data() + buffer.size());
+    return pending == 0 ? error == 0 : WriteAll(buffer.data(), pending);
+}
+
+FileOutputBuffer::int_type FileOutputBuffer::overflow(int_type c)
+{
+    if (!Flush())
+        return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof()))
+    {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+std::streamsize FileOutputBuffer::xsputn(const char* data, std::streamsize count)
+{
+    const auto room = epptr() - pptr();
+    if (count <= room)
+    {
+        traits_type::copy(pptr(), data, static_cast<size_t>(count));
+        pbump(static_cast<int>(count));
+        return count;
+    }
+    if (!Flush())
+        return 0;
+    if (static_cast<size_t>(count) >= buffer.size())
+        return WriteAll(data, static_cast<size_t>(count)) ? count : 0;
+    traits_type::copy(pptr(), data, static_cast<size_t>(count));
+    pbump(static_cast<int>(count));
+    return count;
+}
+
+int FileOutputBuffer::sync()
+{
+    return Flush() ? 0 : -1;
+}
+
+FileOutputBuffer::pos_type FileOutputBuffer::seekoff(off_type offset, std::ios_base::seekdir way,
+                                                     std::ios_base::openmode which)
+{
+    const off_t current = bufferStart + (pptr() - pbase());
+    if (!(which & std::ios_base::out) || fd < 0)
+        return pos_type(off_type(-1));
+    // Asking where the stream stands is frequent and needs no system call.
+    if (way == std::ios_base::cur && offset == 0)
+        return pos_type(current);
+    if (!Flush())
+        return pos_type(off_type(-1));
+    off_t base = 0;
+    if (way == std::ios_base::cur)
+        base = current;
+    else if (way == std::ios_base::end)
+    {
+        base = ::lseek(fd, 0, SEEK_END);
+        if (base < 0)
+            return pos_type(off_type(-1));
+    }
+    const off_t target = ::lseek(fd, base + offset, SEEK_SET);
+    if (target < 0)
+        return pos_type(off_type(-1));
+    bufferStart = target;
+    return pos_type(target);
+}
+
+FileOutputBuffer::pos_type FileOutputBuffer::seekpos(pos_type position, std::ios_base::openmode which)
+{
+    return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
+bool FileOutputBuffer::SyncAndClose()
+{
+    if (fd < 0)
+        return false;
+    Flush();
+    if (error == 0 && ::fsync(fd) != 0)
+        Fail(errno);
+    if (::close(fd) != 0)
+        Fail(errno);
+    fd = -1;
+    return error == 0;
+}
