@@ -26,4 +26,13 @@ inline std::string ComponentFolder(std::string_view truck, std::string_view kind
     return folder;
 }
 
+// The component folders of one truck, in the order of ComponentKinds.
+inline std::array<std::string, ComponentKinds.size()> ComponentFolders(std::string_view truck)
+{
+    std::array<std::string, ComponentKinds.size()> folders;
+    for (size_t k = 0; k < ComponentKinds.size(); ++k)
+        folders[k] = ComponentFolder(truck, ComponentKinds[k]);
+    return folders;
+}
+
 } // namespace layout

@@ -174,7 +174,10 @@ std::string FoldAscii(std::string_view s)
     return out;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b)
+namespace {
+
+template <class CharT>
+bool EqualsFolded(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b)
 {
     if (a.size() != b.size())
         return false;
@@ -184,14 +187,16 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b)
     return true;
 }
 
+} // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b)
+{
+    return EqualsFolded(a, b);
+}
+
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    return true;
+    return EqualsFolded(a, b);
 }
 
 bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix)

@@ -78,9 +78,7 @@ std::vector<std::string> PellucorEditor::ScanTrucks()
 
 bool PellucorEditor::TruckHasComponents(const std::string& truck)
 {
-    std::string prefixes[layout::ComponentKinds.size()];
-    for (size_t k = 0; k < layout::ComponentKinds.size(); ++k)
-        prefixes[k] = layout::ComponentFolder(truck, layout::ComponentKinds[k]);
+    const auto prefixes = layout::ComponentFolders(truck);
 
     const size_t count = m_archive->GetEntriesCount();
     for (size_t i = 0; i < count; ++i)
@@ -99,9 +97,7 @@ void PellucorEditor::CollectComponentFiles(const std::string& truck)
 {
     m_componentFiles.clear();
     const size_t cut = layout::TruckFolder(truck).size();
-    std::string prefixes[layout::ComponentKinds.size()];
-    for (size_t k = 0; k < layout::ComponentKinds.size(); ++k)
-        prefixes[k] = layout::ComponentFolder(truck, layout::ComponentKinds[k]);
+    const auto prefixes = layout::ComponentFolders(truck);
 
     const size_t count = m_archive->GetEntriesCount();
     for (size_t i = 0; i < count; ++i)
