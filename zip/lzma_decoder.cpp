@@ -15,6 +15,9 @@ void SdkFree(void*, void* address) { std::free(address); }
 
 // Version (2 bytes), size of the property block (2 bytes), the 5 property bytes.
 constexpr size_t kHeaderSize = 9;
+// The dictionary starts at most this large and grows with the data decoded: a header may claim
+// up to 4 GiB, which must not be taken on its word before any byte has decoded.
+constexpr size_t kFirstDictionary = size_t{1} << 20;
 // Bytes held back at the end of the input; see decode_next.
 constexpr size_t kTail = 2;
 // The range decoder takes in a byte whenever its range falls below this.
@@ -107,12 +110,56 @@ void basic_lzma_decoder<CharT, Traits>::init(istream_type& stream,
     if (stream.gcount() != static_cast<std::streamsize>(kHeaderSize))
         return;
     // Bytes 0 to 3 (version, property-block size) are not needed to decode. The SDK refuses a
-    // properties byte of 225 and more, raises the dictionary to 4096 bytes and keeps a
-    // dictionary of unchanged size.
-    if (LzmaDec_Allocate(&sdk->state, header + 4, LZMA_PROPS_SIZE, &sdk->alloc) != SZ_OK)
+    // properties byte of 225 and more and raises the dictionary to 4096 bytes.
+    CLzmaDec& dec = sdk->state;
+    if (LzmaDec_AllocateProbs(&dec, header + 4, LZMA_PROPS_SIZE, &sdk->alloc) != SZ_OK)
         return;
-    LzmaDec_Init(&sdk->state);
+    // The dictionary buffer starts small and grows as the output fills it (grow_dictionary).
+    // A buffer left by an earlier stream is kept when it fits this one.
+    const size_t declared = dec.prop.dicSize;
+    const size_t first = std::min(declared, kFirstDictionary);
+    if (!dec.dic || dec.dicBufSize < first || dec.dicBufSize > declared)
+    {
+        sdk->alloc.Free(&sdk->alloc, dec.dic);
+        dec.dic = static_cast<Byte*>(sdk->alloc.Alloc(&sdk->alloc, first));
+        dec.dicBufSize = dec.dic ? first : 0;
+        if (!dec.dic)
+        {
+            LzmaDec_FreeProbs(&dec, &sdk->alloc);
+            return;
+        }
+    }
+    LzmaDec_Init(&dec);
     ready = true;
+}
+
+template <class CharT, class Traits>
+size_t basic_lzma_decoder<CharT, Traits>::get_dictionary_size() const
+{
+    return sdk->state.dic ? sdk->state.dicBufSize : 0;
+}
+
+template <class CharT, class Traits>
+bool basic_lzma_decoder<CharT, Traits>::grow_dictionary()
+{
+    // Until the output first fills the declared dictionary no byte is ever overwritten: the
+    // buffer holds everything decoded so far, in order from its start, and every distance the
+    // SDK accepts (less than the bytes decoded) stays inside it. Enlarging it with its
+    // contents kept, never beyond the declared size, therefore leaves the SDK's state exactly
+    // as a buffer of the full size from the start would have it. The ring turns only once the
+    // buffer has its full size.
+    CLzmaDec& dec = sdk->state;
+    const size_t declared = dec.prop.dicSize;
+    const size_t size = dec.dicBufSize;
+    const size_t grown = size > declared / 2 ? declared : 2 * size;
+    // The SDK's allocator is malloc and free, so realloc suits, and may move the pages
+    // instead of copying them.
+    void* larger = std::realloc(dec.dic, grown);
+    if (!larger)
+        return false;
+    dec.dic = static_cast<Byte*>(larger);
+    dec.dicBufSize = grown;
+    return true;
 }
 
 template <class CharT, class Traits>
@@ -175,7 +222,22 @@ size_t basic_lzma_decoder<CharT, Traits>::decode_next()
         }
 
         if (dec.dicPos == dec.dicBufSize)
-            dec.dicPos = 0; // the dictionary is a ring
+        {
+            if (dec.dicBufSize < dec.prop.dicSize)
+            {
+                if (!grow_dictionary())
+                {
+                    // No memory for the data this stream needs: end it, reported as failed.
+                    data_error = true;
+                    data_ended = true;
+                    break;
+                }
+            }
+            else
+            {
+                dec.dicPos = 0; // the dictionary is a ring
+            }
+        }
         const size_t start = dec.dicPos;
         const size_t room = std::min(capacity - produced, static_cast<size_t>(dec.dicBufSize) - start);
         size_t limit = start + room;

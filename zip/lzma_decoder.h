@@ -3,8 +3,10 @@
 //
 // init reads the 9-byte ZIP framing (version, property-block size, 5 property bytes); each
 // decode_next decodes into the SDK's dictionary, used as a ring, and copies the new bytes to
-// the output buffer. The data ends at the stream's end marker or, without one, where the
-// encoder ended its range coder, at the end of the compressed input. Bad properties, a short header or corrupt data end the data
+// the output buffer. The dictionary starts small and grows with the data decoded, up to the
+// size the header declares, so a forged header cannot claim gigabytes up front. The data ends
+// at the stream's end marker or, without one, where the encoder ended its range coder, at the
+// end of the compressed input. Bad properties, a short header or corrupt data end the data
 // (early), never more.
 #include "zip/compression_interface.h"
 
@@ -34,11 +36,15 @@ public:
     void init_with_defaults(istream_type& stream) override;
     size_t decode_next() override;
 
+    // Bytes held for the dictionary now (0 before any); never more than the header declares.
+    size_t get_dictionary_size() const;
+
 private:
     struct sdk_state; // the SDK's decoder state and allocator
 
     void refill();
     bool at_clean_end() const;
+    bool grow_dictionary();
 
     std::unique_ptr<sdk_state> sdk;
     istream_type* source = nullptr;

@@ -1,5 +1,6 @@
 // The LZMA codec: round trips through the stream buffers, the ZIP framing, streams of other
-// writers, damaged input, and an encoder thread that never leaves anybody waiting.
+// writers, damaged input, a dictionary that grows with the data instead of with the header's
+// word, and an encoder thread that never leaves anybody waiting.
 #include "zip/compression_decoder_stream.h"
 #include "zip/compression_encoder_stream.h"
 #include "zip/lzma_decoder.h"
@@ -331,4 +332,112 @@ TEST(LzmaCodec, ManySmallEncodingsFinish)
             ASSERT_TRUE(Decode(encoded) == data) << size;
         }
     }
+}
+
+namespace {
+
+// Writes NAME.bin, data that copies earlier stretches from each given distance (once the data
+// is long enough) between runs of fresh random bytes, and NAME.lzma, its raw LZMA stream made
+// by liblzma with exactly the given dictionary, behind the ZIP framing.
+const char* const kFarMatchScript = R"(
+import lzma, random, sys
+out, dict_size, total = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+distances = [int(d) for d in sys.argv[4].split(',')]
+rng = random.Random(dict_size)
+data = bytearray(rng.randbytes(4096))
+while len(data) < total:
+    if rng.random() < 0.3:
+        data += rng.randbytes(rng.randrange(1, 200))
+        continue
+    d = rng.choice([d for d in distances if d <= len(data)])
+    n = rng.randrange(2, 4000)
+    if n <= d:
+        data += data[len(data) - d:len(data) - d + n]
+    else:
+        for _ in range(n):
+            data.append(data[-d])
+lzma1 = {'id': lzma.FILTER_LZMA1, 'dict_size': dict_size, 'lc': 3, 'lp': 0, 'pb': 2, 'preset': 1}
+packed = lzma.compress(bytes(data), format=lzma.FORMAT_RAW, filters=[lzma1])
+props = lzma._encode_filter_properties(lzma1)
+assert len(props) == 5 and int.from_bytes(props[1:], 'little') == dict_size
+open(out + '.bin', 'wb').write(data)
+open(out + '.lzma', 'wb').write(b'\x09\x16\x05\x00' + props + packed)
+)";
+
+std::string WithDictionarySize(std::string stream, uint32_t size)
+{
+    for (int i = 0; i < 4; ++i)
+        stream[5 + i] = static_cast<char>(size >> (8 * i));
+    return stream;
+}
+
+} // namespace
+
+TEST(LzmaCodec, FarMatchesDecodeExactlyWhileTheDictionaryGrows)
+{
+    // A 64 KiB dictionary, and one of 3 MiB + 5 that the buffer reaches by growing from 1 MiB
+    // (capped at an odd size) and that the data then wraps more than once. Matches reach back
+    // the whole dictionary and cross the points where the buffer grew.
+    constexpr uint32_t kBig = (3u << 20) + 5;
+    struct Sample
+    {
+        uint32_t dictionary;
+        size_t size;
+        std::string distances;
+    };
+    const std::vector<Sample> samples = {
+        {65536, 3u << 20, "65536,65535,65529,65000,4097,300,1"},
+        {kBig, 7u << 20,
+         std::to_string(kBig) + "," + std::to_string(kBig - 1) + "," + std::to_string(kBig - 7) +
+             ",2097155,1048577,1048576,1048575,65536,1"},
+    };
+    testutil::TempDir dir;
+    lzma_decoder decoder; // one decoder for all, so buffers left by a previous stream are met too
+    for (const Sample& sample : samples)
+    {
+        SCOPED_TRACE(sample.dictionary);
+        const std::string name = (dir / std::to_string(sample.dictionary)).string();
+        auto run = testutil::RunPython(kFarMatchScript, {name, std::to_string(sample.dictionary),
+                                                         std::to_string(sample.size), sample.distances});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        const std::string data = testutil::ReadFile(name + ".bin");
+        const std::string stream = testutil::ReadFile(name + ".lzma");
+
+        EXPECT_TRUE(Decode(stream) == data);
+        EXPECT_TRUE(DecodeDirect(decoder, stream, 7777) == data);
+        EXPECT_EQ(decoder.get_dictionary_size(), sample.dictionary);
+
+        // The SDK's distance check still follows the declared size, not the buffer's: one
+        // byte less and the farthest matches are refused.
+        const std::string refused = DecodeDirect(decoder, WithDictionarySize(stream, sample.dictionary - 1), 32768);
+        EXPECT_LT(refused.size(), data.size());
+        EXPECT_TRUE(data.compare(0, refused.size(), refused) == 0);
+        EXPECT_TRUE(decoder.failed());
+
+        // A far larger declared dictionary decodes the same; the buffer follows the data.
+        EXPECT_TRUE(DecodeDirect(decoder, WithDictionarySize(stream, 0xFFFFFFFF), 32768) == data);
+        EXPECT_LE(decoder.get_dictionary_size(), 2 * data.size());
+    }
+
+    // Streams of our own encoder have no end marker; declared 4 GiB, they grow the buffer
+    // through several steps (1, 2, 4, 8 MiB), each crossed by matches.
+    const std::string data = CompressibleData(5u << 20, 41) + RandomData(70000, 42) + CompressibleData(1u << 20, 43);
+    lzma_decoder fresh;
+    EXPECT_TRUE(DecodeDirect(fresh, WithDictionarySize(Encode(data, Level(1)), 0xFFFFFFFF), 32768) == data);
+    EXPECT_EQ(fresh.get_dictionary_size(), 8u << 20);
+}
+
+TEST(LzmaCodec, ForgedDictionarySizeTakesLittleMemory)
+{
+    lzma_decoder decoder;
+    EXPECT_EQ(decoder.get_dictionary_size(), 0u);
+    const std::string tiny = Encode("hello, hello, hello");
+    // Declared 4 GiB over a few bytes of data: the decoder holds no more than a small start.
+    EXPECT_EQ(DecodeDirect(decoder, WithDictionarySize(tiny, 0xFFFFFFFF), 32768), "hello, hello, hello");
+    EXPECT_LE(decoder.get_dictionary_size(), 1u << 20);
+    // A declared size below 4096 is raised to it; a small declared size is taken as it is.
+    EXPECT_EQ(DecodeDirect(decoder, WithDictionarySize(tiny, 1), 32768), "hello, hello, hello");
+    EXPECT_EQ(decoder.get_dictionary_size(), 4096u);
+    EXPECT_EQ(DecodeDirect(decoder, WithDictionarySize(tiny, 5000), 1), "hello, hello, hello");
+    EXPECT_EQ(decoder.get_dictionary_size(), 5000u);
 }
