@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+static_assert(PellucorEditor::DialogResultOk == IDOK, "the editor ends the dialog with its OK result");
+
 CPellucorDlg::CPellucorDlg(CWnd* parent) : CDialogEx(IDD, parent)
 {
     m_hIcon = AfxLoadIcon(IDR_MAINFRAME);

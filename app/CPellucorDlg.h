@@ -2,7 +2,7 @@
 // The main dialog: three steps (choose an archive, edit the truck list, save) on dialog
 // template 102. The archive work is the editor logic it derives from; the dialog supplies the
 // window operations that logic needs from its controls.
-#include "app/PellucorEditor.h"
+#include "editor/PellucorEditor.h"
 #include "app/TBrowseControl.h"
 #include "app/TEdit.h"
 #include "gui/CDialog.h"

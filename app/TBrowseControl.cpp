@@ -1,7 +1,7 @@
 #include "app/TBrowseControl.h"
 
 #include "app/CPellucorDlg.h"
-#include "app/TextCodec.h"
+#include "editor/TextCodec.h"
 #include "gui/Platform.h"
 
 TBrowseControl::~TBrowseControl() = default;

@@ -4,8 +4,8 @@
 // plain read/write copy through a 1 MiB buffer followed by fsync (the way any user-space
 // program copies, which `cp` avoids by copying inside the kernel).
 // Run: editor_bench [folder for the scratch files, default: the system's temporary folder]
-#include "app/PellucorEditor.h"
-#include "app/TextCodec.h"
+#include "editor/PellucorEditor.h"
+#include "editor/TextCodec.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the benchmarks need.
-# Safe to run again: it only asks apt for what is missing.
+# Safe to run again: it only asks apt for what is missing. Takes no variables or arguments.
 set -euo pipefail
 
 packages=(

@@ -1,4 +1,4 @@
-#include "app/FileOutput.h"
+#include "editor/FileOutput.h"
 
 #include <cerrno>
 #include <fcntl.h>

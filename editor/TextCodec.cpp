@@ -1,4 +1,4 @@
-#include "app/TextCodec.h"
+#include "editor/TextCodec.h"
 
 namespace text {
 

@@ -1,6 +1,6 @@
 #pragma once
 // Turning an exception into the reason shown to the user.
-#include "app/TextCodec.h"
+#include "editor/TextCodec.h"
 
 #include <exception>
 #include <string>

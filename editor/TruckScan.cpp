@@ -1,9 +1,9 @@
 // Finding the trucks of the current archive that carry engine or transmission files, and
 // reading one truck's files into memory as the template for new trucks.
-#include "app/DefinitionLayout.h"
-#include "app/Patterns.h"
-#include "app/PellucorEditor.h"
-#include "app/TextCodec.h"
+#include "editor/DefinitionLayout.h"
+#include "editor/Patterns.h"
+#include "editor/PellucorEditor.h"
+#include "editor/TextCodec.h"
 
 #include <unordered_set>
 

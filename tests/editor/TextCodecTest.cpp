@@ -1,7 +1,7 @@
 // Narrow <-> wide text: valid UTF-8 reads as its characters, and every byte string survives the
 // round trip through wide text, so a name the user left alone in the list comes back unchanged.
-#include "app/PellucorEditor.h"
-#include "app/TextCodec.h"
+#include "editor/PellucorEditor.h"
+#include "editor/TextCodec.h"
 
 #include <gtest/gtest.h>
 

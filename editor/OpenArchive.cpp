@@ -1,8 +1,8 @@
 // Opening a definition archive: the file's first bytes, the encryption test, the truck list and
 // the template.
-#include "app/EditorErrors.h"
-#include "app/PellucorEditor.h"
-#include "app/TextCodec.h"
+#include "editor/EditorErrors.h"
+#include "editor/PellucorEditor.h"
+#include "editor/TextCodec.h"
 
 #include <fstream>
 

@@ -20,6 +20,9 @@ struct ComponentFile
 class PellucorEditor
 {
 public:
+    // The result "Save and close" ends the dialog with: the dialog's OK (1).
+    static constexpr int DialogResultOk = 1;
+
     virtual ~PellucorEditor();
 
     bool OpenArchive(const std::wstring& path);
@@ -47,7 +50,8 @@ protected:
     virtual bool IsChangeExtensionEnabled() = 0;
     virtual void SetChangeExtensionCheck(bool checked) = 0;
     virtual bool IsChangeExtensionChecked() = 0;
-    virtual void CloseDialog(int result) = 0; // ends the modal dialog with IDOK (1) or IDCANCEL (2)
+    // Ends the modal dialog with `result`; the editor only ever ends it with DialogResultOk.
+    virtual void CloseDialog(int result) = 0;
 
     std::shared_ptr<ZipArchive> m_archive;
     std::filesystem::path m_archivePath;

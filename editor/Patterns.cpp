@@ -1,6 +1,6 @@
-#include "app/Patterns.h"
+#include "editor/Patterns.h"
 
-#include "app/TextCodec.h"
+#include "editor/TextCodec.h"
 
 #include <cstring>
 

@@ -1,11 +1,11 @@
 // Applying the edited truck list to the archive and putting the result in place of the input
 // file, through a temporary file in the same folder.
-#include "app/DefinitionLayout.h"
-#include "app/EditorErrors.h"
-#include "app/FileOutput.h"
-#include "app/Patterns.h"
-#include "app/PellucorEditor.h"
-#include "app/TextCodec.h"
+#include "editor/DefinitionLayout.h"
+#include "editor/EditorErrors.h"
+#include "editor/FileOutput.h"
+#include "editor/Patterns.h"
+#include "editor/PellucorEditor.h"
+#include "editor/TextCodec.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int IDOK = 1;
 constexpr char TempExtension[] = ".PellucorTmp";
 constexpr char OutputExtension[] = ".scs";
 
@@ -114,7 +113,7 @@ void PellucorEditor::OnSaveAndClose()
 {
     if (!m_archive)
     {
-        CloseDialog(IDOK);
+        CloseDialog(DialogResultOk);
         return;
     }
 
@@ -233,5 +232,5 @@ void PellucorEditor::OnSaveAndClose()
 
     m_archivePath.clear();
     m_componentFiles.clear();
-    CloseDialog(IDOK);
+    CloseDialog(DialogResultOk);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The editor with an in-memory window: every message box is recorded, the list text and the
 // checkbox are plain fields, and ending the dialog records its result.
-#include "app/PellucorEditor.h"
-#include "app/TextCodec.h"
+#include "editor/PellucorEditor.h"
+#include "editor/TextCodec.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 // Giving a new truck a copy of the template: its folder entry, and one stored entry per template
 // record, with the unit name of each definition file rewritten for the new truck.
-#include "app/DefinitionLayout.h"
-#include "app/Patterns.h"
-#include "app/PellucorEditor.h"
-#include "app/TextCodec.h"
+#include "editor/DefinitionLayout.h"
+#include "editor/Patterns.h"
+#include "editor/PellucorEditor.h"
+#include "editor/TextCodec.h"
 #include "zip/StoreMethod.h"
 #include "zip/mem_stream.h"
 

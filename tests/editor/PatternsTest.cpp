@@ -1,6 +1,6 @@
 // The three text patterns: the cases their rules name, agreement with a backtracking regular
 // expression engine (Python's re) on many generated texts, and long inputs.
-#include "app/Patterns.h"
+#include "editor/Patterns.h"
 
 #include "tests/common/TestUtil.h"
 
