@@ -14,6 +14,20 @@
 
 class StagedOutput;
 
+// Why the last WriteToStream failed. The output stream's state says that it failed; this says why.
+enum class WriteFailure
+{
+    None,             // the last write succeeded, or none was made
+    TooManyEntries,   // more than 65,535 entries: the format counts them in 16 bits
+    FieldTooLong,     // a name, comment or extra area longer than its 16-bit length allows
+    OffsetTooLarge,   // a position or size at or past 4 GiB: no 64-bit records are written
+    CodecFailed,      // an entry's compression library failed; GetWriteFailureCode gives its result
+    SourceFailed,     // the stream given as an entry's new data broke while it was read
+    InputFailed,      // the archive's own input ended short: a local header or stored bytes
+    PositionMismatch, // the output's position disagrees with the bytes written to it
+    OutputFailed,     // the output stream refused the bytes
+};
+
 class ZipArchive
 {
 public:
@@ -31,6 +45,9 @@ public:
     void RemoveEntry(size_t index);
     // Every failure ends in the output stream's state; the caller inspects it.
     void WriteToStream(std::ostream& stream);
+    // The cause of the last failed write, and for a codec failure the library's return code.
+    WriteFailure GetWriteFailure() const { return writeFailure; }
+    int GetWriteFailureCode() const { return writeFailureCode; }
 
     const std::string& GetComment() const { return endOfCentralDirectory.Comment; }
     std::istream* GetInputStream() const { return inputStream; }
@@ -63,4 +80,6 @@ private:
     std::vector<std::shared_ptr<ZipArchiveEntry>> entries;
     std::istream* inputStream = nullptr;
     bool ownsStream = false;
+    WriteFailure writeFailure = WriteFailure::None;
+    int writeFailureCode = 0;
 };

@@ -33,6 +33,9 @@ public:
     virtual CharT* get_buffer_begin() = 0;
     virtual CharT* get_buffer_end() = 0;
     virtual bool failed() const { return false; }
+    // The compression library's own return code for the failure that failed() reports (a zlib,
+    // bzip2 or LZMA SDK result); 0 when none is known.
+    virtual int library_result() const { return 0; }
 };
 
 template <class CharT, class Traits = std::char_traits<CharT>>
