@@ -39,16 +39,8 @@ thread_local std::optional<int> currentModifiers;
 
 int DefaultMessageBox(QWidget* owner, const std::wstring& text, const std::wstring& caption, UINT type)
 {
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    switch (type & MB_ICONMASK)
-    {
-    case MB_ICONERROR: icon = QMessageBox::Critical; break;
-    case MB_ICONQUESTION: icon = QMessageBox::Question; break;
-    case MB_ICONWARNING: icon = QMessageBox::Warning; break;
-    case MB_ICONINFORMATION: icon = QMessageBox::Information; break;
-    default: break;
-    }
-    QMessageBox box(icon, ToQString(caption), ToQString(text), QMessageBox::Ok, owner ? owner->window() : nullptr);
+    QMessageBox box(owner ? owner->window() : nullptr);
+    ConfigureMessageBox(box, text, caption, type);
     box.exec();
     return IDOK;
 }
@@ -78,6 +70,24 @@ void ReportException(QWidget* owner, const std::wstring& text)
 }
 
 } // namespace
+
+void ConfigureMessageBox(QMessageBox& box, const std::wstring& text, const std::wstring& caption, UINT type)
+{
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (type & MB_ICONMASK)
+    {
+    case MB_ICONERROR: icon = QMessageBox::Critical; break;
+    case MB_ICONQUESTION: icon = QMessageBox::Question; break;
+    case MB_ICONWARNING: icon = QMessageBox::Warning; break;
+    case MB_ICONINFORMATION: icon = QMessageBox::Information; break;
+    default: break;
+    }
+    box.setIcon(icon);
+    box.setWindowTitle(ToQString(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(ToQString(text));
+    box.setStandardButtons(QMessageBox::Ok);
+}
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
 {

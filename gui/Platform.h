@@ -15,6 +15,7 @@
 
 class CWnd;
 class QFileDialog;
+class QMessageBox;
 
 namespace gui {
 
@@ -24,6 +25,9 @@ using MessageBoxHandler =
 // previous function.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 int ShowMessageBox(QWidget* owner, const std::wstring& text, const std::wstring& caption, UINT type);
+// Sets up a QMessageBox with caption, text and icon (used by the default handler; tests check it).
+// The text is shown as written: a truck name or path that looks like markup is not rich text.
+void ConfigureMessageBox(QMessageBox& box, const std::wstring& text, const std::wstring& caption, UINT type);
 
 using UrlOpener = std::function<bool(const QString& url)>;
 // Installs the function that opens an address in the default browser; empty restores

@@ -13,8 +13,10 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
+#include <qdrawutil.h>
 #include <QTextDocument>
 #include <QToolButton>
 #include <QUrl>
@@ -304,6 +306,41 @@ void BrowseEdit::dropEvent(QDropEvent* event)
 
 // ---------------------------------------------------------------------------------------------
 
+GroupFrame::GroupFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent)
+{
+}
+
+int GroupFrame::frameTop() const
+{
+    return fontMetrics().height() / 2;
+}
+
+QRect GroupFrame::captionRect() const
+{
+    // The caption starts a little in from the frame's left line, with a blank's width of gap on
+    // each side where the line is interrupted.
+    const QFontMetrics metrics = fontMetrics();
+    const int gap = metrics.horizontalAdvance(u' ');
+    const int width = std::min(metrics.horizontalAdvance(title()) + 2 * gap, std::max(0, this->width() - 2 * gap));
+    return QRect(gap, 0, width, metrics.height());
+}
+
+void GroupFrame::paintEvent(QPaintEvent*)
+{
+    // An etched line, as the template's group boxes have; the style's own group-box frame would
+    // again add room for the caption above it.
+    QPainter painter(this);
+    qDrawShadeRect(&painter, rect().adjusted(0, frameTop(), 0, 0), palette(), true, 1, 0);
+
+    // The caption covers the line where it stands.
+    const QRect caption = captionRect();
+    painter.fillRect(caption, palette().brush(backgroundRole()));
+    style()->drawItemText(&painter, caption, Qt::AlignCenter | Qt::TextSingleLine, palette(), isEnabled(), title(),
+                          QPalette::WindowText);
+}
+
+// ---------------------------------------------------------------------------------------------
+
 LinkLabel::LinkLabel(QWidget* parent, const QString& markup) : QLabel(parent)
 {
     setTextFormat(Qt::RichText);
@@ -311,6 +348,11 @@ LinkLabel::LinkLabel(QWidget* parent, const QString& markup) : QLabel(parent)
     setOpenExternalLinks(false);
     setMarkup(markup);
     connect(this, &QLabel::linkActivated, this, [this](const QString& url) { SendLinkNotification(this, NM_CLICK, url); });
+}
+
+bool LinkLabel::focusNextPrevChild(bool next)
+{
+    return QWidget::focusNextPrevChild(next);
 }
 
 void LinkLabel::setMarkup(const QString& markup)
@@ -418,7 +460,7 @@ QWidget* CreateControl(QWidget* parent, const DialogControlTemplate& c)
         const DWORD type = c.style & BS_TYPEMASK;
         if (type == BS_GROUPBOX)
         {
-            auto* group = new QGroupBox(text, parent);
+            auto* group = new GroupFrame(text, parent);
             group->setFocusPolicy(Qt::NoFocus);
             widget = group;
             tabFocus = Qt::NoFocus;

@@ -5,6 +5,7 @@
 #include "gui/WinTypes.h"
 
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -74,7 +75,25 @@ private:
     bool m_acceptFiles;
 };
 
-// A link control: text with anchors written as <a href="...">text</a>.
+// A group box drawn as dialog templates lay it out: the frame fills the box's rectangle below
+// the caption's middle, and its top line runs through the caption, which interrupts it. Qt's
+// styles put the caption above the frame instead, which pushes the top line down onto the first
+// control inside.
+class GroupFrame : public QGroupBox
+{
+public:
+    GroupFrame(const QString& title, QWidget* parent);
+    // The frame's top line, in the box's coordinates: the middle of the caption's line.
+    int frameTop() const;
+    // Where the caption is drawn, in the box's coordinates.
+    QRect captionRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A link control: text with anchors written as <a href="...">text</a>. It is one Tab stop, as
+// the template gives it; Enter on it is the dialog keyboard's business.
 class LinkLabel : public QLabel
 {
 public:
@@ -90,6 +109,10 @@ public:
     const QString& markup() const { return m_markup; }
     QString visibleText() const { return m_visibleText; }
     const std::vector<Anchor>& anchors() const { return m_anchors; }
+
+protected:
+    // Tab leaves the control instead of walking its anchors first.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     QString m_markup;

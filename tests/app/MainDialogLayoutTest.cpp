@@ -5,13 +5,15 @@
 #include "tests/common/TestUtil.h"
 #include "tests/gui/GuiTestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontMetrics>
-#include <QGroupBox>
 #include <QIcon>
 #include <QPushButton>
 #include <QStyle>
-#include <QStyleOption>
+#include <QTest>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -50,7 +52,7 @@ const char* KindOf(QWidget* w)
         return "button";
     if (dynamic_cast<QCheckBox*>(w))
         return "check";
-    if (dynamic_cast<QGroupBox*>(w))
+    if (dynamic_cast<gui::GroupFrame*>(w))
         return "group";
     if (dynamic_cast<gui::LinkLabel*>(w))
         return "link";
@@ -96,15 +98,12 @@ void ExpectTextFits(QWidget* w, const QString& text)
         EXPECT_LE(indicator + fm.horizontalAdvance(text), r.width());
         EXPECT_LE(fm.height(), r.height());
     }
-    else if (auto* group = dynamic_cast<QGroupBox*>(w))
+    else if (auto* group = dynamic_cast<gui::GroupFrame*>(w))
     {
-        QStyleOptionGroupBox option;
-        option.initFrom(group);
-        option.text = text;
-        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-        const QRect label = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
-        EXPECT_LE(label.left() + fm.horizontalAdvance(text), r.width());
-        EXPECT_GE(label.left(), 0);
+        const QRect caption = group->captionRect();
+        EXPECT_LE(fm.horizontalAdvance(text), caption.width());
+        EXPECT_GE(caption.left(), 0);
+        EXPECT_LE(caption.right(), r.width());
     }
     else if (dynamic_cast<gui::LinkLabel*>(w))
     {
@@ -196,6 +195,58 @@ TEST(MainDialogLayout, FixedSizeCaptionIconAndTabOrder)
         }
         EXPECT_EQ(order, (std::vector<int>{1004, 1000, 1003, 1001, 1006, 1005}));
         EXPECT_EQ(w->property("dlgCtrlId").toInt(), 1004) << "the chain closes";
+    });
+}
+
+TEST(MainDialogLayout, GroupFrameLinesRunThroughTheirCaptionsClearOfTheControlsInside)
+{
+    EnsureApplication();
+    CPellucorDlg dlg;
+    RunModal(dlg, [&](QWidget* window) {
+        int groups = 0;
+        for (QWidget* w : ControlsInTemplateOrder(window))
+        {
+            auto* group = dynamic_cast<gui::GroupFrame*>(w);
+            if (!group)
+                continue;
+            ++groups;
+            SCOPED_TRACE(group->title().toStdString());
+            const QRect box = group->geometry();
+            const QRect caption = group->captionRect().translated(box.topLeft());
+            const int line = box.top() + group->frameTop();
+            // The top line crosses the caption's middle, within a pixel.
+            EXPECT_LE(std::abs(2 * line - (caption.top() + caption.bottom())), 2);
+            for (QWidget* inside : ControlsInTemplateOrder(window))
+            {
+                if (inside == group || !box.contains(inside->geometry()))
+                    continue;
+                SCOPED_TRACE(inside->property("dlgCtrlId").toInt());
+                EXPECT_GT(inside->geometry().top(), line) << "the control lies below the frame's top line";
+                EXPECT_GT(inside->geometry().top(), caption.bottom()) << "and below the caption";
+                EXPECT_LT(inside->geometry().bottom(), box.bottom()) << "and above its bottom line";
+            }
+        }
+        EXPECT_EQ(groups, 3);
+    });
+}
+
+TEST(MainDialogLayout, TabVisitsEachControlOnce)
+{
+    EnsureApplication();
+    CPellucorDlg dlg;
+    RunModal(dlg, [&](QWidget*) {
+        std::vector<int> visited;
+        for (int i = 0; i < 6; ++i)
+        {
+            QWidget* focus = QApplication::focusWidget();
+            ASSERT_NE(focus, nullptr);
+            QTest::keyClick(focus, Qt::Key_Tab);
+            visited.push_back(QApplication::focusWidget()->property("dlgCtrlId").toInt());
+        }
+        EXPECT_EQ(visited, (std::vector<int>{1000, 1003, 1001, 1006, 1005, 1004}));
+        for (int i = 0; i < 2; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget()->property("dlgCtrlId").toInt(), 1006) << "Shift+Tab goes back one per press";
     });
 }
 

@@ -9,6 +9,8 @@
 #include "tests/gui/GuiTestSupport.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -207,6 +209,20 @@ TEST(WindowLayerFileDialog, FiltersTakeQtsFormAndFlagsChooseTheMode)
     request.flags = 0;
     gui::ConfigureFileDialog(dialog, request);
     EXPECT_EQ(dialog.fileMode(), QFileDialog::AnyFile);
+}
+
+TEST(WindowLayerMessageBox, TextThatLooksLikeMarkupIsShownAsWritten)
+{
+    EnsureApplication();
+    QMessageBox box;
+    gui::ConfigureMessageBox(box, L"Error: Invalid truck name in Step 2: <b>x</b>", L"Error", MB_ICONERROR | MB_OK);
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("Error"));
+    EXPECT_EQ(box.icon(), QMessageBox::Critical);
+    EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(label->text(), QStringLiteral("Error: Invalid truck name in Step 2: <b>x</b>"));
 }
 
 } // namespace
