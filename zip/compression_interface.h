@@ -11,7 +11,14 @@
 //
 // failed() reports a codec that could not do its work (its library refused to start, or
 // reported an error), so that a stream buffer can turn it into a failed stream instead of
-// letting incomplete output pass as success.
+// letting incomplete output pass as success; library_result() gives the library's own code
+// for it, so that a caller can say why.
+//
+// A codec gives its working memory (buffers, library state) back as soon as its stream has
+// ended or failed: an encoder after its last block, a decoder when it reports the end. An
+// entry keeps its method, and so its codecs, for its whole life; what stays is only the
+// counters, failed() and library_result(), which callers read after the end. The buffer
+// accessors give null from then on. A new init starts over.
 #include "zip/compression_properties.h"
 
 #include <cstddef>

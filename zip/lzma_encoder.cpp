@@ -80,7 +80,8 @@ basic_lzma_encoder<CharT, Traits>::~basic_lzma_encoder()
     catch (...)
     {
     }
-    LzmaEnc_Destroy(sdk->handle, &sdk->alloc, &sdk->alloc);
+    // Joined (or never started): nobody else uses the SDK state any more.
+    release_sdk();
 }
 
 template <class CharT, class Traits>
@@ -124,6 +125,20 @@ bool basic_lzma_encoder<CharT, Traits>::failed() const
 }
 
 template <class CharT, class Traits>
+int basic_lzma_encoder<CharT, Traits>::library_result() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return failure_code;
+}
+
+template <class CharT, class Traits>
+bool basic_lzma_encoder<CharT, Traits>::holds_working_memory() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return sdk_held;
+}
+
+template <class CharT, class Traits>
 void basic_lzma_encoder<CharT, Traits>::init(ostream_type& stream,
                                               compression_encoder_properties_interface& properties)
 {
@@ -142,11 +157,15 @@ void basic_lzma_encoder<CharT, Traits>::init(ostream_type& stream,
     LzmaEncProps_Init(&props);
     props.level = settings.CompressionLevel;
     props.numThreads = settings.IsMultithreaded ? 2 : 1;
-    if (LzmaEnc_SetProps(sdk->handle, &props) != SZ_OK)
+    const SRes accepted = LzmaEnc_SetProps(sdk->handle, &props);
+    if (accepted != SZ_OK)
     {
-        record_failure();
-        std::lock_guard<std::mutex> lock(mutex);
-        thread_finished = true;
+        record_failure(accepted);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            thread_finished = true;
+        }
+        release_sdk();
         return;
     }
     start_encoding();
@@ -165,24 +184,25 @@ void basic_lzma_encoder<CharT, Traits>::start_encoding()
     unsigned char header[9];
     std::copy(std::begin(kHeaderStart), std::end(kHeaderStart), header);
     SizeT propsSize = LZMA_PROPS_SIZE;
-    bool ok = LzmaEnc_WriteProperties(sdk->handle, header + 4, &propsSize) == SZ_OK &&
-              propsSize == LZMA_PROPS_SIZE;
-    if (ok)
+    SRes code = LzmaEnc_WriteProperties(sdk->handle, header + 4, &propsSize);
+    if (code == SZ_OK && propsSize != LZMA_PROPS_SIZE)
+        code = SZ_ERROR_PARAM;
+    if (code == SZ_OK)
     {
         try
         {
             output->write(reinterpret_cast<const CharT*>(header), sizeof header);
-            ok = !output->fail();
-            if (ok)
+            if (output->fail())
+                code = SZ_ERROR_WRITE;
+            else
                 bytes_written += sizeof header;
         }
         catch (...)
         {
-            record_failure();
-            ok = false;
+            code = SZ_ERROR_WRITE;
         }
     }
-    if (ok)
+    if (code == SZ_OK)
     {
         try
         {
@@ -190,17 +210,21 @@ void basic_lzma_encoder<CharT, Traits>::start_encoding()
         }
         catch (...)
         {
-            record_failure();
-            ok = false;
+            code = SZ_ERROR_THREAD;
         }
     }
-    std::unique_lock<std::mutex> lock(mutex);
-    if (!ok)
+    if (code != SZ_OK)
     {
-        encoding_failed = true;
-        thread_finished = true;
+        // No encoder thread runs: the SDK state is ours to give back at once.
+        record_failure(code);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            thread_finished = true;
+        }
+        release_sdk();
         return;
     }
+    std::unique_lock<std::mutex> lock(mutex);
     // The stream buffer asks for its put area right after init: wait for the first block.
     turn_changed.wait(lock, [this] { return encoder_turns != 0 || thread_finished; });
 }
@@ -270,7 +294,7 @@ int basic_lzma_encoder<CharT, Traits>::read_input(void* buffer, size_t* size) no
     }
     catch (...)
     {
-        record_failure();
+        record_failure(SZ_ERROR_READ);
         *size = 0;
         return SZ_ERROR_READ;
     }
@@ -285,7 +309,7 @@ size_t basic_lzma_encoder<CharT, Traits>::write_output(const void* data, size_t 
         if (output->fail())
         {
             // A short count makes the SDK stop with an error instead of compressing into the void.
-            record_failure();
+            record_failure(SZ_ERROR_WRITE);
             return 0;
         }
         bytes_written += size;
@@ -293,7 +317,7 @@ size_t basic_lzma_encoder<CharT, Traits>::write_output(const void* data, size_t 
     }
     catch (...)
     {
-        record_failure();
+        record_failure(SZ_ERROR_WRITE);
         return 0;
     }
 }
@@ -303,11 +327,15 @@ void basic_lzma_encoder<CharT, Traits>::encoder_thread_main() noexcept
 {
     const SRes result =
         LzmaEnc_Encode(sdk->handle, &sdk->output.table, &sdk->input.table, nullptr, &sdk->alloc, &sdk->alloc);
+    if (result != SZ_OK)
+        record_failure(result);
+    // The SDK is done with its state whatever the result: give the match finder and the
+    // dictionary back now rather than when the encoder goes. Only this thread uses the state
+    // until it ends, and the owner touches it again only after joining.
+    release_sdk();
     try
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (result != SZ_OK)
-            encoding_failed = true;
         thread_finished = true;
         block = nullptr;
         block_size = 0;
@@ -320,12 +348,31 @@ void basic_lzma_encoder<CharT, Traits>::encoder_thread_main() noexcept
 }
 
 template <class CharT, class Traits>
-void basic_lzma_encoder<CharT, Traits>::record_failure() noexcept
+void basic_lzma_encoder<CharT, Traits>::record_failure(int code) noexcept
 {
     try
     {
         std::lock_guard<std::mutex> lock(mutex);
         encoding_failed = true;
+        if (failure_code == SZ_OK)
+            failure_code = code != SZ_OK ? code : SZ_ERROR_FAIL;
+    }
+    catch (...)
+    {
+    }
+}
+
+template <class CharT, class Traits>
+void basic_lzma_encoder<CharT, Traits>::release_sdk() noexcept
+{
+    if (!sdk->handle)
+        return;
+    LzmaEnc_Destroy(sdk->handle, &sdk->alloc, &sdk->alloc);
+    sdk->handle = nullptr;
+    try
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        sdk_held = false;
     }
     catch (...)
     {

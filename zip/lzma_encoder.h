@@ -9,6 +9,10 @@
 //
 // Output: the bytes 09 16 05 00, the SDK's 5 property bytes, then the LZMA stream without an
 // end marker. One encoder encodes one stream in its lifetime.
+//
+// Memory: the SDK's encoder state with its match finder and dictionary (tens of MB at the
+// default level) is destroyed by the encoder thread as soon as the SDK has finished, with
+// success or not, so that an encoder whose stream has ended holds only its counters.
 #include "zip/compression_interface.h"
 
 #include <atomic>
@@ -42,6 +46,15 @@ public:
     // True when the SDK did not finish with success, the thread could not start, or writing
     // the output failed.
     bool failed() const override;
+    // The SDK's result (SRes) for the first failure; 0 when none. Besides what the SDK itself
+    // returns, the encoder reports with the SDK's own codes:
+    //   SZ_ERROR_PARAM  the SDK refused the settings (LzmaEnc_SetProps, LzmaEnc_WriteProperties)
+    //   SZ_ERROR_WRITE  the output stream refused the header or compressed bytes, or threw
+    //   SZ_ERROR_READ   the hand-over of a block failed (an exception on the encoder thread)
+    //   SZ_ERROR_THREAD the encoder thread could not be started
+    int library_result() const override;
+    // Whether the SDK's encoder state (match finder, dictionary) is still held.
+    bool holds_working_memory() const;
 
     // Writes the 9 header bytes and starts the encoder thread. A second call on the same
     // encoder throws std::logic_error.
@@ -61,8 +74,10 @@ private:
 
     void start_encoding();
     void end_data();
-    // An exception or error on either side ends up here, to be reported by failed().
-    void record_failure() noexcept;
+    // An exception or error on either side ends up here, to be reported by failed() and
+    // library_result(); the first code recorded stays.
+    void record_failure(int code) noexcept;
+    void release_sdk() noexcept;
 
     std::unique_ptr<sdk_state> sdk;
 
@@ -77,6 +92,8 @@ private:
     uint64_t caller_turns = 0;  // blocks handed over by the caller
     bool thread_finished = false;
     bool encoding_failed = false;
+    int failure_code = 0;
+    bool sdk_held = true; // the SDK's encoder state exists
 
     ostream_type* output = nullptr;
     std::atomic<size_t> bytes_written{0};

@@ -1,5 +1,6 @@
 #pragma once
-// The stored method's codec: bytes pass unchanged, in blocks of the buffer capacity.
+// The stored method's codec: bytes pass unchanged, in blocks of the buffer capacity. Like
+// every codec it gives its buffer back once its data has ended; the counters stay.
 #include "zip/compression_interface.h"
 
 #include <algorithm>
@@ -21,8 +22,10 @@ public:
     bool is_initialized() const override { return stream != nullptr; }
     size_t get_bytes_read() const override { return bytes_read; }
     size_t get_bytes_written() const override { return bytes_written; }
+    // Null once the last block has been written.
     CharT* get_buffer_begin() override { return buffer.get(); }
     CharT* get_buffer_end() override { return buffer ? buffer.get() + capacity : nullptr; }
+    bool holds_working_memory() const { return buffer != nullptr; }
 
     void init(ostream_type& output, compression_encoder_properties_interface& properties) override
     {
@@ -50,6 +53,9 @@ public:
         stream->write(buffer.get(), static_cast<std::streamsize>(length));
         bytes_read += length;
         bytes_written += length;
+        // A short block is the last one; hand-overs after it have nothing to write.
+        if (length < capacity)
+            buffer.reset();
     }
 
     void sync() override {}
@@ -72,11 +78,13 @@ public:
     basic_store_decoder(const basic_store_decoder&) = delete;
     basic_store_decoder& operator=(const basic_store_decoder&) = delete;
 
-    bool is_initialized() const override { return buffer != nullptr; }
+    // Bound by init; stays true once the data has ended and the buffer is given back.
+    bool is_initialized() const override { return stream != nullptr; }
     size_t get_bytes_read() const override { return bytes_read; }
     size_t get_bytes_written() const override { return bytes_written; }
     CharT* get_buffer_begin() override { return buffer.get(); }
     CharT* get_buffer_end() override { return buffer ? buffer.get() + last_count : nullptr; }
+    bool holds_working_memory() const { return buffer != nullptr; }
 
     void init(istream_type& input, compression_decoder_properties_interface& properties) override
     {
@@ -106,6 +114,9 @@ public:
         last_count = n > 0 ? static_cast<size_t>(n) : 0;
         bytes_read += last_count;
         bytes_written += last_count;
+        // The end of the data: nothing is left to hand out from the buffer.
+        if (last_count == 0)
+            buffer.reset();
         return last_count;
     }
 

@@ -5,12 +5,21 @@
 //
 //   stream_type                                  the library's stream state
 //   encoder_properties, decoder_properties       the codec's properties structures
-//   bool encoder_init(stream_type&, const encoder_properties&)   true when ready
-//   library_step encode(stream_type&, bool finish)
+//   int ok                                       the result of an init that succeeded
+//   int truncated                                the result that stands for a stream that cannot
+//                                                go on: compressed data cut short (the library is
+//                                                never asked, there is no input), or a call that
+//                                                made no progress yet answered with success
+//   int encoder_init(stream_type&, const encoder_properties&)    the library's result
+//   library_outcome encode(stream_type&, bool finish)
 //   void encoder_end(stream_type&)
-//   bool decoder_init(stream_type&)                              true when ready
-//   library_step decode(stream_type&)
+//   int decoder_init(stream_type&)                               the library's result
+//   library_outcome decode(stream_type&)
 //   void decoder_end(stream_type&)
+//
+// Both codecs give their working memory (the library state and their buffers) back as soon as
+// their stream has ended or failed; the counters, failed() and library_result() stay. A new
+// init starts over with fresh memory.
 #include "zip/compression_interface.h"
 
 #include <algorithm>
@@ -27,6 +36,12 @@ enum class library_step
     stream_end,  // the compressed stream is complete
     no_progress, // nothing to do with the input and output room given; not damage by itself
     error,
+};
+
+struct library_outcome
+{
+    library_step step;
+    int result; // the library's own return code
 };
 
 template <class Stream>
@@ -47,14 +62,18 @@ public:
     basic_stream_library_encoder(const basic_stream_library_encoder&) = delete;
     basic_stream_library_encoder& operator=(const basic_stream_library_encoder&) = delete;
 
-    ~basic_stream_library_encoder() override { end_library(); }
+    ~basic_stream_library_encoder() override { release_working_memory(); }
 
     bool is_initialized() const override { return stream != nullptr; }
     size_t get_bytes_read() const override { return bytes_read; }
     size_t get_bytes_written() const override { return bytes_written; }
+    // Null once the stream has ended or failed: there is no block to fill any more.
     CharT* get_buffer_begin() override { return in_buffer.get(); }
     CharT* get_buffer_end() override { return in_buffer ? in_buffer.get() + capacity : nullptr; }
     bool failed() const override { return has_failed; }
+    int library_result() const override { return result; }
+    // Whether the library state or the buffers are still held.
+    bool holds_working_memory() const { return library_ready || in_buffer || out_buffer; }
 
     void init(ostream_type& output, compression_encoder_properties_interface& properties) override
     {
@@ -63,19 +82,22 @@ public:
         bytes_read = 0;
         bytes_written = 0;
         has_failed = false;
+        result = 0;
         finished = false;
         capacity = clamp_library_capacity<stream_type>(props.BufferCapacity);
 
-        end_library();
-        in_buffer.reset();
-        out_buffer.reset();
+        release_working_memory();
         in_buffer.reset(new CharT[capacity]);
         out_buffer.reset(new CharT[capacity]);
 
         state = stream_type{};
-        library_ready = Library::encoder_init(state, props);
-        // Without a working library state the output would be empty yet look complete.
-        has_failed = !library_ready;
+        const int started = Library::encoder_init(state, props);
+        library_ready = started == Library::ok;
+        if (!library_ready)
+        {
+            // Without a working library state the output would be empty yet look complete.
+            fail(started);
+        }
     }
 
     void init_with_defaults(ostream_type& output) override
@@ -100,7 +122,8 @@ public:
             state.next_out = reinterpret_cast<decltype(state.next_out)>(out_buffer.get());
             state.avail_out = static_cast<count_type>(capacity);
             const count_type in_before = state.avail_in;
-            const library_step step = Library::encode(state, finish);
+            const library_outcome outcome = Library::encode(state, finish);
+            const library_step step = outcome.step;
             const size_t produced = capacity - state.avail_out;
             if (produced != 0)
             {
@@ -109,14 +132,16 @@ public:
             }
             if (step == library_step::stream_end)
             {
+                // Every byte is out: nothing of the library or the buffers is needed again.
                 finished = true;
+                release_working_memory();
                 break;
             }
             if (!finish)
             {
                 if (step == library_step::error)
                 {
-                    has_failed = true;
+                    fail(outcome.result);
                     break;
                 }
                 // The library stops early only when the output buffer is full; else it took
@@ -127,7 +152,7 @@ public:
             else if (step != library_step::ok || (produced == 0 && state.avail_in == in_before))
             {
                 // An error, or a finish that cannot progress: the stream would stay unfinished.
-                has_failed = true;
+                fail(outcome.result);
                 break;
             }
         }
@@ -139,16 +164,27 @@ private:
     using stream_type = typename Library::stream_type;
     using count_type = decltype(stream_type::avail_in);
 
-    void end_library()
+    void fail(int code)
+    {
+        has_failed = true;
+        // A failure always comes with a cause a caller can tell from success.
+        result = code != Library::ok ? code : Library::truncated;
+        release_working_memory();
+    }
+
+    void release_working_memory()
     {
         if (library_ready)
             Library::encoder_end(state);
         library_ready = false;
+        state = stream_type{};
+        in_buffer.reset();
+        out_buffer.reset();
     }
 
     stream_type state{};
     bool library_ready = false;
-    ostream_type* stream = nullptr;
+    ostream_type* stream = nullptr; // kept for is_initialized; not used once the stream has ended
     size_t capacity = 0;
     std::unique_ptr<CharT[]> in_buffer;
     std::unique_ptr<CharT[]> out_buffer;
@@ -156,6 +192,7 @@ private:
     size_t bytes_written = 0;
     bool finished = false;   // the stream end is written; later blocks are dropped
     bool has_failed = false; // the library refused to start or reported an error
+    int result = 0;          // the library's result for that failure
 };
 
 template <class CharT, class Traits, class Library>
@@ -168,14 +205,18 @@ public:
     basic_stream_library_decoder(const basic_stream_library_decoder&) = delete;
     basic_stream_library_decoder& operator=(const basic_stream_library_decoder&) = delete;
 
-    ~basic_stream_library_decoder() override { end_library(); }
+    ~basic_stream_library_decoder() override { release_working_memory(); }
 
-    bool is_initialized() const override { return in_buffer && out_buffer; }
+    // Bound by init; stays true once the data has ended and the buffers are given back.
+    bool is_initialized() const override { return stream != nullptr; }
     size_t get_bytes_read() const override { return bytes_read; }
     size_t get_bytes_written() const override { return bytes_written; }
     CharT* get_buffer_begin() override { return out_buffer.get(); }
     CharT* get_buffer_end() override { return out_buffer ? out_buffer.get() + last_count : nullptr; }
     bool failed() const override { return has_failed; }
+    int library_result() const override { return result; }
+    // Whether the library state or the buffers are still held.
+    bool holds_working_memory() const { return library_ready || in_buffer || out_buffer; }
 
     void init(istream_type& input, compression_decoder_properties_interface& properties) override
     {
@@ -185,21 +226,22 @@ public:
         ended = true; // until the library is ready
         output_full = false;
         has_failed = false;
+        result = 0;
         last_count = 0;
         bytes_read = 0;
         bytes_written = 0;
         capacity = clamp_library_capacity<stream_type>(props.BufferCapacity);
 
-        end_library();
-        in_buffer.reset();
-        out_buffer.reset();
+        release_working_memory();
         in_buffer.reset(new CharT[capacity]);
         out_buffer.reset(new CharT[capacity]);
 
         state = stream_type{};
-        library_ready = Library::decoder_init(state);
+        const int started = Library::decoder_init(state);
+        library_ready = started == Library::ok;
         ended = !library_ready;
-        has_failed = !library_ready;
+        if (!library_ready)
+            fail(started);
     }
 
     void init_with_defaults(istream_type& input) override
@@ -215,7 +257,11 @@ public:
         for (;;)
         {
             if (ended)
+            {
+                // The caller is done with the last piece handed out: the output buffer goes too.
+                release_working_memory();
                 return 0;
+            }
             // A previous call that filled the output buffer may have left output inside the
             // library: process again before reading more.
             if (!output_full && state.avail_in == 0)
@@ -223,8 +269,7 @@ public:
                 if (input_exhausted)
                 {
                     // The input ended before the compressed stream did: truncated.
-                    has_failed = true;
-                    ended = true;
+                    fail(Library::truncated);
                     return 0;
                 }
                 refill();
@@ -233,27 +278,29 @@ public:
             state.next_out = reinterpret_cast<decltype(state.next_out)>(out_buffer.get());
             state.avail_out = static_cast<count_type>(capacity);
             const count_type in_before = state.avail_in;
-            const library_step step = Library::decode(state);
-            if (step == library_step::error)
+            const library_outcome outcome = Library::decode(state);
+            if (outcome.step == library_step::error)
             {
-                has_failed = true;
-                ended = true;
+                fail(outcome.result);
                 return 0;
             }
             const size_t produced = capacity - state.avail_out;
             bytes_written += produced;
             output_full = state.avail_out == 0;
 
-            if (step == library_step::stream_end)
+            if (outcome.step == library_step::stream_end)
             {
                 ended = true;
                 give_back_unused_input();
+                // The library is done; only the output buffer still holds data for the caller.
+                end_library();
+                in_buffer.reset();
             }
             else if (produced == 0 && state.avail_in != 0 && state.avail_in == in_before)
             {
                 // Input and output room, yet no progress: never spin on such data.
-                has_failed = true;
-                ended = true;
+                fail(outcome.result);
+                return 0;
             }
             last_count = produced;
             if (produced != 0)
@@ -289,16 +336,35 @@ private:
         stream->seekg(-unused, std::ios_base::cur);
     }
 
+    // Ends the data for a reason the library (or the missing input) gave.
+    void fail(int code)
+    {
+        has_failed = true;
+        // A failure always comes with a cause a caller can tell from success.
+        result = code != Library::ok ? code : Library::truncated;
+        ended = true;
+        last_count = 0;
+        release_working_memory();
+    }
+
     void end_library()
     {
         if (library_ready)
             Library::decoder_end(state);
         library_ready = false;
+        state = stream_type{};
+    }
+
+    void release_working_memory()
+    {
+        end_library();
+        in_buffer.reset();
+        out_buffer.reset();
     }
 
     stream_type state{};
     bool library_ready = false;
-    istream_type* stream = nullptr;
+    istream_type* stream = nullptr; // kept for is_initialized; not read once the data has ended
     bool input_exhausted = false; // the input stream has given its last bytes
     bool ended = true;            // no more data: the compressed stream ended, or an error
     bool output_full = false;     // the last call filled the output buffer
@@ -309,4 +375,5 @@ private:
     size_t bytes_read = 0;
     size_t bytes_written = 0;
     bool has_failed = false; // the library refused to start, the data is damaged or cut short
+    int result = 0;          // the library's result for that failure
 };

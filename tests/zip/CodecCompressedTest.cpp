@@ -2,6 +2,9 @@
 // leave of their input, and how they meet refused settings and damaged data.
 #include "CodecTestSupport.h"
 
+#include <bzlib.h>
+#include <zlib.h>
+
 using namespace codectest;
 
 template <class Codec>
@@ -27,6 +30,13 @@ public:
             properties.BlockSize = 0;
         return properties;
     }
+
+    // The library's own answers that a failure must keep: to refused settings, to data that
+    // is no compressed stream at all, and to a stream cut short.
+    static constexpr bool IsDeflate = std::is_same_v<Codec, DeflateCodec>;
+    static constexpr int RefusedResult = IsDeflate ? Z_STREAM_ERROR : BZ_PARAM_ERROR;
+    static constexpr int GarbageResult = IsDeflate ? Z_DATA_ERROR : BZ_DATA_ERROR_MAGIC;
+    static constexpr int TruncatedResult = IsDeflate ? Z_BUF_ERROR : BZ_UNEXPECTED_EOF;
 };
 using CompressingCodecs = ::testing::Types<DeflateCodec, Bzip2Codec>;
 TYPED_TEST_SUITE(CompressingCodec, CompressingCodecs);
@@ -42,12 +52,17 @@ TYPED_TEST(CompressingCodec, CountersAndRepeatedEnd)
     const std::string compressed = out.str();
     EXPECT_EQ(encoder.get_bytes_read(), data.size());
     EXPECT_EQ(encoder.get_bytes_written(), compressed.size());
+    // The last block gave the library state and the buffers back.
+    EXPECT_FALSE(encoder.holds_working_memory());
+    EXPECT_EQ(encoder.get_buffer_begin(), nullptr);
 
-    // Hand-overs after the end (a flush, then the stream's destruction) add nothing.
+    // Hand-overs after the end (a flush, then the stream's destruction), even of a full
+    // block's count, add nothing and touch no buffer.
     encoder.encode_next(0);
-    encoder.encode_next(static_cast<size_t>(encoder.get_buffer_end() - encoder.get_buffer_begin()));
+    encoder.encode_next(32768);
     EXPECT_TRUE(out.str() == compressed);
     EXPECT_FALSE(encoder.failed());
+    EXPECT_EQ(encoder.library_result(), 0);
 
     std::istringstream in(compressed);
     typename TypeParam::Decoder decoder;
@@ -56,11 +71,13 @@ TYPED_TEST(CompressingCodec, CountersAndRepeatedEnd)
     EXPECT_EQ(decoder.get_bytes_read(), compressed.size());
     EXPECT_EQ(decoder.get_bytes_written(), data.size());
     EXPECT_FALSE(decoder.failed());
+    EXPECT_FALSE(decoder.holds_working_memory());
 
     // A second init starts over.
     std::ostringstream again;
     encoder.init_with_defaults(again);
     EXPECT_EQ(encoder.get_bytes_read(), 0u);
+    EXPECT_TRUE(encoder.holds_working_memory());
     EncodeInBlocks(encoder, data);
     EXPECT_TRUE(again.str() == compressed);
 }
@@ -102,12 +119,16 @@ TYPED_TEST(CompressingCodec, DamagedOrTruncatedDataEndsTheData)
         const std::string result = DecodeAll(decoder);
         EXPECT_EQ(data.compare(0, result.size(), result), 0);
         EXPECT_TRUE(decoder.failed());
+        EXPECT_EQ(decoder.library_result(), this->TruncatedResult);
         EXPECT_EQ(decoder.decode_next(), 0u);
+        EXPECT_FALSE(decoder.holds_working_memory());
     }
 
     // A flipped byte anywhere, or no compressed data at all: the data ends; no hang, no crash.
+    // Whatever the end, the memory is given back, and a failure comes with the library's cause.
     for (size_t pos = 0; pos < compressed.size(); pos += 101)
     {
+        SCOPED_TRACE(pos);
         std::string damaged = compressed;
         damaged[pos] = static_cast<char>(damaged[pos] ^ 0x5A);
         std::istringstream in(damaged);
@@ -115,12 +136,16 @@ TYPED_TEST(CompressingCodec, DamagedOrTruncatedDataEndsTheData)
         decoder.init_with_defaults(in);
         DecodeAll(decoder);
         EXPECT_EQ(decoder.decode_next(), 0u);
+        EXPECT_EQ(decoder.failed(), decoder.library_result() != 0);
+        EXPECT_FALSE(decoder.holds_working_memory());
     }
     std::istringstream garbage(testutil::RandomData(100000, 10));
     typename TypeParam::Decoder decoder;
     decoder.init_with_defaults(garbage);
     DecodeAll(decoder);
     EXPECT_TRUE(decoder.failed());
+    EXPECT_EQ(decoder.library_result(), this->GarbageResult);
+    EXPECT_FALSE(decoder.holds_working_memory());
 }
 
 TYPED_TEST(CompressingCodec, RefusedStartFailsTheStreamInsteadOfWritingNothing)
@@ -135,6 +160,8 @@ TYPED_TEST(CompressingCodec, RefusedStartFailsTheStreamInsteadOfWritingNothing)
         EXPECT_TRUE(stream.bad());
     }
     EXPECT_TRUE(encoder->failed());
+    EXPECT_EQ(encoder->library_result(), this->RefusedResult);
+    EXPECT_FALSE(encoder->holds_working_memory());
     EXPECT_TRUE(out.str().empty());
 }
 

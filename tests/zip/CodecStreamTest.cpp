@@ -1,5 +1,6 @@
 #include "CodecTestSupport.h"
 
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -209,6 +210,48 @@ TYPED_TEST(CodecRoundTrip, BoundarySizesAndLargeData)
             // Written in odd pieces, the output is the same.
             EXPECT_TRUE(Encode<TypeParam>(data, {}, 1000) == compressed);
         }
+    }
+}
+
+TYPED_TEST(CodecRoundTrip, SpentCodecsKeepOnlyTheirCounters)
+{
+    // Over many sizes and block sizes (one byte to the default, so from a single hand-over to
+    // thousands): once its stream has ended, each side has given its buffers and library state
+    // back, yet the data are whole, the last piece handed out was still there to be read, and
+    // the counters stay readable.
+    std::mt19937 rng(21);
+    for (int round = 0; round < 80; ++round)
+    {
+        const size_t capacity = std::vector<size_t>{1, 7, 512, 32768}[round % 4];
+        const size_t size = rng() % (capacity < 32768 ? 6 * capacity + 2 : 120000);
+        const std::string data = round % 2 ? testutil::RandomData(size, rng()) : testutil::CompressibleData(size, rng());
+        SCOPED_TRACE(std::to_string(capacity) + " / " + std::to_string(size));
+
+        typename TypeParam::EncoderProperties encoderProperties;
+        encoderProperties.BufferCapacity = capacity;
+        auto encoder = std::make_shared<typename TypeParam::Encoder>();
+        std::ostringstream out;
+        {
+            basic_compression_encoder_stream<char> stream(encoderProperties, out, encoder);
+            stream.write(data.data(), static_cast<std::streamsize>(data.size()));
+            stream.flush();
+            EXPECT_TRUE(stream.good());
+        }
+        EXPECT_FALSE(encoder->holds_working_memory());
+        EXPECT_EQ(encoder->get_buffer_begin(), nullptr);
+        EXPECT_EQ(encoder->get_bytes_read(), data.size());
+        EXPECT_EQ(encoder->get_bytes_written(), out.str().size());
+
+        typename TypeParam::DecoderProperties decoderProperties;
+        decoderProperties.BufferCapacity = capacity;
+        typename TypeParam::Decoder decoder;
+        std::istringstream in(out.str());
+        decoder.init(in, decoderProperties);
+        ASSERT_TRUE(DecodeAll(decoder) == data);
+        EXPECT_FALSE(decoder.holds_working_memory());
+        EXPECT_FALSE(decoder.failed());
+        EXPECT_EQ(decoder.get_bytes_written(), data.size());
+        EXPECT_EQ(decoder.decode_next(), 0u);
     }
 }
 

@@ -11,12 +11,56 @@
 
 #include <gtest/gtest.h>
 
+#include <LzmaEnc.h>
+
+#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <streambuf>
 #include <string>
 
 namespace {
+
+// Whether a method's encoder still holds buffers or library state.
+bool HoldsWorkingMemory(const std::shared_ptr<ICompressionMethod::encoder_type>& encoder)
+{
+    if (auto store = std::dynamic_pointer_cast<basic_store_encoder<char>>(encoder))
+        return store->holds_working_memory();
+    if (auto deflate = std::dynamic_pointer_cast<basic_deflate_encoder<char>>(encoder))
+        return deflate->holds_working_memory();
+    if (auto bzip2 = std::dynamic_pointer_cast<basic_bzip2_encoder<char>>(encoder))
+        return bzip2->holds_working_memory();
+    if (auto lzma = std::dynamic_pointer_cast<lzma_encoder>(encoder))
+        return lzma->holds_working_memory();
+    ADD_FAILURE() << "unknown encoder";
+    return true;
+}
+
+// An output that takes a given number of bytes, then refuses the rest.
+class LimitedBuffer : public std::streambuf
+{
+public:
+    explicit LimitedBuffer(size_t room) : room(room) {}
+
+protected:
+    std::streamsize xsputn(const char*, std::streamsize n) override
+    {
+        const auto taken = std::min<std::streamsize>(n, static_cast<std::streamsize>(room));
+        room -= static_cast<size_t>(taken);
+        return taken;
+    }
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof()) || room == 0)
+            return traits_type::eof();
+        --room;
+        return c;
+    }
+
+private:
+    size_t room;
+};
 
 std::string Compress(ICompressionMethod& method, const std::string& data)
 {
@@ -95,13 +139,42 @@ TEST(CompressionMethod, EachMethodRoundTripsThroughItsCodecs)
         // An encoding and a decoding each get their own method object, as the archive does.
         auto writer = CreateCompressionMethod(id);
         const std::string compressed = Compress(*writer, data);
+        // A spent method keeps its identity, its settings and its encoder's counters; the
+        // encoder's working memory is gone.
+        EXPECT_FALSE(HoldsWorkingMemory(writer->GetEncoder()));
+        EXPECT_EQ(writer->GetMethodDescriptor().CompressionMethod, id);
         EXPECT_EQ(writer->GetEncoder()->get_bytes_read(), data.size());
         EXPECT_EQ(writer->GetEncoder()->get_bytes_written(), compressed.size());
+        EXPECT_FALSE(writer->GetEncoder()->failed());
         if (id == 0)
             EXPECT_TRUE(compressed == data);
         else
             EXPECT_LT(compressed.size(), data.size());
         auto reader = CreateCompressionMethod(id);
         EXPECT_TRUE(Decompress(*reader, compressed) == data);
+    }
+}
+
+TEST(CompressionMethod, FailedLzmaEncodingKeepsItsCauseAndNoMemory)
+{
+    // Room 0: the header cannot be written and no encoder thread starts. Room 100: the SDK's
+    // own write fails midway and its encoding ends with an error. Both are write failures, and
+    // neither keeps the SDK's state once the stream is done.
+    const std::string data = testutil::RandomData(300000, 5);
+    for (size_t room : {size_t{0}, size_t{100}})
+    {
+        SCOPED_TRACE(room);
+        LimitedBuffer sink(room);
+        std::ostream out(&sink);
+        LzmaMethod method;
+        {
+            basic_compression_encoder_stream<char> stream(method.GetEncoderProperties(), out, method.GetEncoder());
+            stream.write(data.data(), static_cast<std::streamsize>(data.size()));
+            stream.flush();
+            EXPECT_TRUE(stream.bad());
+        }
+        EXPECT_TRUE(method.GetEncoder()->failed());
+        EXPECT_EQ(method.GetEncoder()->library_result(), SZ_ERROR_WRITE);
+        EXPECT_FALSE(HoldsWorkingMemory(method.GetEncoder()));
     }
 }
