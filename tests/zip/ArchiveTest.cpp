@@ -130,6 +130,33 @@ public:
     FailingMethod() { encoder = std::make_shared<FailingEncoder>(); }
 };
 
+// Sets the time zone while it lives, so that local time is known.
+class TimeZone
+{
+public:
+    explicit TimeZone(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            saved = old, hadZone = true;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone()
+    {
+        if (hadZone)
+            setenv("TZ", saved.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+
+private:
+    std::string saved;
+    bool hadZone = false;
+};
+
 } // namespace
 
 TEST(ArchiveOpen, EndRecordSearch)
@@ -199,6 +226,118 @@ TEST(ArchiveEdit, CreateAndRemoveEntries)
     archive->RemoveEntry(0);
     archive->RemoveEntry(0);
     EXPECT_EQ(Names(*OpenBytes(WriteToBytes(*archive))), (std::vector<std::string>{"c/d", "c/d"}));
+}
+
+TEST(ArchiveEdit, NewEntriesCarryTheClocksTimeInDosForm)
+{
+    TimeZone utc("UTC0");
+    auto archive = ZipArchive::Create(nullptr);
+    archive->SetClock([] { return std::time_t(1689428737); }); // 2023-07-15 13:45:37
+    auto first = AddEntry(*archive, "first", "1");
+    archive->SetClock([] { return std::time_t(1704067199); }); // 2023-12-31 23:59:59
+    auto second = AddEntry(*archive, "second/", "");
+    // Seconds count in steps of two: 37 and 59 seconds become 18 and 29.
+    EXPECT_EQ(first->GetLastModificationTime(), 13 * 2048 + 45 * 32 + 18);
+    EXPECT_EQ(first->GetLastModificationDate(), 43 * 512 + 7 * 32 + 15);
+    EXPECT_EQ(second->GetLastModificationTime(), 23 * 2048 + 59 * 32 + 29);
+    EXPECT_EQ(second->GetLastModificationDate(), 43 * 512 + 12 * 32 + 31);
+
+    testutil::TempDir dir;
+    ASSERT_TRUE(WriteToFile(*archive, dir / "timed.zip"));
+    auto python = testutil::RunPython(R"(
+import sys, zipfile
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    print(i.filename, *i.date_time)
+)", {(dir / "timed.zip").string()});
+    EXPECT_EQ(python.output, "first 2023 7 15 13 45 36\nsecond/ 2023 12 31 23 59 58\n");
+}
+
+// New names that are UTF-8 beyond ASCII carry the flag that says so, in both headers, so that
+// peers show them as typed; other names (ASCII, or bytes that are not UTF-8) do not. Python's
+// strict UTF-8 decoder is the judge, over many generated names.
+TEST(ArchiveEdit, NewUtf8NamesAreFlaggedForPeers)
+{
+    std::mt19937 rng(8);
+    auto utf8 = [](uint32_t c) {
+        std::string out;
+        if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (c < 0x800)
+            out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        else if (c < 0x10000)
+            out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                    static_cast<char>(0x80 | (c & 0x3F))};
+        else
+            out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                    static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        return out;
+    };
+    std::vector<std::string> names{"d\xc3\xa1" "f_xf", "plain.sii", "caf\xe9", "\xed\xa0\x80" "surrogate",
+                                   "\xc0\xaf" "overlong", "\xf4\x90\x80\x80" "beyond", "cut\xe2\x82"};
+    for (int i = 0; i < 300; ++i)
+    {
+        std::string name = "n" + std::to_string(i) + "_";
+        for (size_t length = 1 + rng() % 8; length > 0; --length)
+        {
+            switch (i % 3)
+            {
+            case 0: // ASCII
+                name += static_cast<char>(0x20 + rng() % 0x5F);
+                break;
+            case 1: // characters from every UTF-8 length, surrogates left out
+            {
+                const uint32_t limits[] = {0x80, 0x800, 0x10000, 0x110000};
+                uint32_t c = 0x20 + rng() % (limits[rng() % 4] - 0x20);
+                if (c >= 0xD800 && c <= 0xDFFF)
+                    c -= 0x800;
+                name += utf8(c);
+                break;
+            }
+            default: // bytes above 0x7F, as they come
+                name += static_cast<char>(0x80 + rng() % 0x80);
+            }
+        }
+        if (name.find_first_of("/\\") == std::string::npos)
+            names.push_back(name);
+    }
+    auto archive = ZipArchive::Create(nullptr);
+    for (const auto& name : names)
+        ASSERT_NE(AddEntry(*archive, name, name), nullptr);
+    testutil::TempDir dir;
+    ASSERT_TRUE(WriteToFile(*archive, dir / "names.zip"));
+
+    auto python = testutil::RunPython(R"(
+import struct, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z, open(sys.argv[1], 'rb') as f:
+    flagged = 0
+    for i in z.infolist():
+        utf8 = bool(i.flag_bits & 0x800)
+        raw = i.filename.encode('utf-8' if utf8 else 'cp437')
+        try:
+            shown_as_typed = raw.decode('utf-8')
+            valid = True
+        except UnicodeDecodeError:
+            valid = False
+        if utf8 != (valid and not raw.isascii()):
+            print('flag %d for %r' % (utf8, raw))
+        if valid and i.filename != shown_as_typed:
+            print('shown as %r, typed %r' % (i.filename, shown_as_typed))
+        f.seek(i.header_offset + 6)
+        if struct.unpack('<H', f.read(2))[0] != i.flag_bits:
+            print('local flags differ for %r' % raw)
+        if z.read(i) != raw:
+            print('data differ for %r' % raw)
+        flagged += utf8
+    print('flagged', flagged)
+)", {(dir / "names.zip").string()});
+    EXPECT_EQ(python.exitCode, 0) << python.output;
+    // No complaint, and the UTF-8 third of the names (some were left out for their slashes)
+    // is flagged.
+    const size_t summary = python.output.find("flagged ");
+    ASSERT_NE(summary, std::string::npos) << python.output;
+    EXPECT_EQ(python.output.substr(0, summary), "");
+    EXPECT_GT(std::stoi(python.output.substr(summary + 8)), 90);
+    EXPECT_EQ(archive->GetEntry(0)->GetGeneralPurposeBitFlag() & FlagUtf8, FlagUtf8);
 }
 
 TEST(ArchiveWrite, EmptyArchiveAndEntriesWithoutData)
