@@ -510,7 +510,7 @@ bool ZipArchive::CopyStoredBytes(ZipArchiveEntry& entry, WriteState& state)
         // where the header says: something else may have read the input since.
         input = inputStream;
         state.activity = WriteFailure::InputFailed;
-        if (!SeekInputTo(*input, entry.dataStart))
+        if (!PositionInputAt(*input, entry.dataStart))
             return Fail(WriteFailure::InputFailed);
     }
     if (!input)

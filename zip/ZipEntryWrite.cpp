@@ -67,11 +67,12 @@ void ZipArchiveEntry::ReadLocalFileHeader()
     std::istream* input = GetInputStream();
     if (!isLocalHeaderRead && isInArchive && input)
     {
-        // Always seek: other readers of the shared input (streams handed out, sources read
-        // while the archive is written) move it without the entry knowing.
+        // Always from where the directory says: other readers of the shared input (streams
+        // handed out, sources read while the archive is written) move it without the entry
+        // knowing.
         const auto offset = static_cast<std::streamoff>(centralHeader.RelativeOffsetOfLocalHeader);
         LocalFileHeader stored;
-        if (SeekInputTo(*input, offset))
+        if (PositionInputAt(*input, offset))
         {
             if (stored.Deserialize(*input) && input->good())
             {
