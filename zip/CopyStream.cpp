@@ -22,3 +22,12 @@ bool SeekInputTo(std::istream& input, std::streamoff offset)
     input.seekg(offset, std::ios::beg);
     return !input.fail();
 }
+
+bool PositionInputAt(std::istream& input, std::streamoff offset)
+{
+    input.clear();
+    const std::streampos position = input.tellg();
+    if (position >= 0 && static_cast<std::streamoff>(position) == offset)
+        return true;
+    return SeekInputTo(input, offset);
+}

@@ -29,16 +29,80 @@ uint64_t ExtraAreaSize(const std::vector<ExtraField>& fields)
     return size;
 }
 
-void DosTimeNow(uint16_t& dosTime, uint16_t& dosDate)
+void DosTime(std::time_t when, uint16_t& dosTime, uint16_t& dosDate)
 {
-    const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&when, &local);
+    // Two-second steps: the DOS time has 5 bits for the seconds.
     dosTime = static_cast<uint16_t>(local.tm_hour * 2048 + local.tm_min * 32 + local.tm_sec / 2);
     dosDate = static_cast<uint16_t>((local.tm_year + 1900 - 1980) * 512 + (local.tm_mon + 1) * 32 + local.tm_mday);
 }
 
+// Whether a name is UTF-8 with at least one character beyond ASCII: such names get the flag
+// that tells readers so, or they show them in their legacy code page. Overlong forms,
+// surrogates and values past U+10FFFF are not UTF-8.
+bool IsUtf8BeyondAscii(const std::string& name)
+{
+    bool beyondAscii = false;
+    for (size_t i = 0; i < name.size();)
+    {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        if (lead < 0x80)
+        {
+            ++i;
+            continue;
+        }
+        size_t length;
+        uint32_t value;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2, value = lead & 0x1Fu;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3, value = lead & 0x0Fu;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4, value = lead & 0x07u;
+        else
+            return false;
+        if (name.size() - i < length)
+            return false;
+        for (size_t k = 1; k < length; ++k)
+        {
+            const auto next = static_cast<unsigned char>(name[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            value = (value << 6) | (next & 0x3Fu);
+        }
+        if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
+            (value >= 0xD800 && value <= 0xDFFF))
+            return false;
+        beyondAscii = true;
+        i += length;
+    }
+    return beyondAscii;
+}
+
 constexpr std::streamoff DescriptorSize = 16;
+constexpr uint16_t FolderVersionNeeded = 20;
+// Bits 1 and 2: options of the method that made the data (deflate's level, LZMA's end marker).
+constexpr uint16_t FlagsMethodOptions = 0x0006;
+
+// A folder is written without data, whatever was stored for it (Python compresses an empty
+// folder entry into a few bytes of deflate, bzip2 or LZMA), so its headers must describe no
+// data: method stored, no encryption (there is nothing to encrypt, not even the 12-byte header)
+// and no data descriptor (none follows). The old method's options go with it, and a version
+// needed that was raised for that method comes down to a folder's.
+void PrepareFolderHeaders(CentralDirectoryFileHeader& header)
+{
+    header.Crc32 = 0;
+    header.CompressedSize = 0;
+    header.UncompressedSize = 0;
+    header.GeneralPurposeBitFlag &= static_cast<uint16_t>(~(FlagEncrypted | FlagDataDescriptor));
+    if (header.CompressionMethod != 0)
+    {
+        header.CompressionMethod = 0;
+        header.GeneralPurposeBitFlag &= static_cast<uint16_t>(~FlagsMethodOptions);
+        header.VersionNeededToExtract = std::min(header.VersionNeededToExtract, FolderVersionNeeded);
+    }
+}
 
 std::streamoff LocalHeaderSize(const LocalFileHeader& header)
 {
@@ -82,11 +146,22 @@ std::shared_ptr<ZipArchive> ZipArchive::Create(std::istream* stream)
 
 ZipArchive::~ZipArchive()
 {
-    // Entries that outlive the archive must not reach for its stream.
+    // Entries that outlive the archive, and the streams they handed out, must not reach for its
+    // input once it is gone.
     for (auto& entry : entries)
-        entry->archive = nullptr;
+        Detach(*entry);
+    for (auto& removed : removedEntries)
+    {
+        if (auto entry = removed.lock())
+            Detach(*entry);
+    }
     if (ownsStream)
         delete inputStream;
+}
+
+void ZipArchive::Detach(ZipArchiveEntry& entry)
+{
+    entry.DetachFrom(inputStream);
 }
 
 bool ZipArchive::ReadEndOfCentralDirectory()
@@ -190,38 +265,75 @@ std::shared_ptr<ZipArchiveEntry> ZipArchive::CreateEntry(const std::string& name
     entry->hasNewData = true;
     entry->centralHeader.VersionMadeBy = VersionMadeByLibrary;
     entry->centralHeader.VersionNeededToExtract = VersionNeededDefault;
-    DosTimeNow(entry->centralHeader.LastModificationTime, entry->centralHeader.LastModificationDate);
+    const std::time_t now = clock ? clock() : std::time(nullptr);
+    DosTime(now, entry->centralHeader.LastModificationTime, entry->centralHeader.LastModificationDate);
     entry->SetFullName(name);
     entry->centralHeader.CompressionMethod = 0;
+    if (IsUtf8BeyondAscii(entry->centralHeader.FileName))
+        entry->centralHeader.GeneralPurposeBitFlag |= FlagUtf8;
     entries.push_back(entry);
     return entry;
 }
 
 void ZipArchive::RemoveEntry(size_t index)
 {
-    if (index < entries.size())
-        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+    if (index >= entries.size())
+        return;
+    std::shared_ptr<ZipArchiveEntry> entry = std::move(entries[index]);
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+    // From now on the entry reaches nothing of the archive. Streams it handed out over the input
+    // (a caller may still be reading one, say as another entry's new data) stay readable until
+    // the archive goes, so the archive remembers the entry while somebody holds it.
+    entry->archive = nullptr;
+    if (entry.use_count() > 1)
+    {
+        if (removedEntries.size() >= removedPruneAt)
+        {
+            removedEntries.erase(std::remove_if(removedEntries.begin(), removedEntries.end(),
+                                                [](const std::weak_ptr<ZipArchiveEntry>& e) { return e.expired(); }),
+                                 removedEntries.end());
+            removedPruneAt = std::max<size_t>(16, 2 * removedEntries.size());
+        }
+        removedEntries.push_back(entry);
+    }
 }
 
-bool ZipArchive::FitsFormat() const
+WriteFailure ZipArchive::CheckFormatLimits() const
 {
-    if (entries.size() > MaxField16 || endOfCentralDirectory.Comment.size() > MaxField16)
-        return false;
+    if (entries.size() > MaxField16)
+        return WriteFailure::TooManyEntries;
+    if (endOfCentralDirectory.Comment.size() > MaxField16)
+        return WriteFailure::FieldTooLong;
     for (const auto& entry : entries)
     {
         const CentralDirectoryFileHeader& header = entry->centralHeader;
         if (header.FileName.size() > MaxField16 || header.FileComment.size() > MaxField16 ||
             ExtraAreaSize(header.ExtraFields) > MaxField16)
-            return false;
+            return WriteFailure::FieldTooLong;
     }
-    return true;
+    return WriteFailure::None;
+}
+
+bool ZipArchive::Fail(WriteFailure cause, int code)
+{
+    // The first cause counts: what fails after it follows from it.
+    if (writeFailure == WriteFailure::None)
+    {
+        writeFailure = cause;
+        writeFailureCode = code;
+    }
+    return false;
 }
 
 void ZipArchive::WriteToStream(std::ostream& target)
 {
+    writeFailure = WriteFailure::None;
+    writeFailureCode = 0;
     // Nothing is written when the archive cannot be expressed without 64-bit records.
-    if (!FitsFormat())
+    const WriteFailure limit = CheckFormatLimits();
+    if (limit != WriteFailure::None)
     {
+        Fail(limit);
         FailOutput(target);
         return;
     }
@@ -231,7 +343,21 @@ void ZipArchive::WriteToStream(std::ostream& target)
     StagedOutput staged(target, CopyBufferSize);
     std::ostream stream(&staged);
     state.staged = &staged;
-    if (!WriteArchive(stream, state) || !staged.Drain() || stream.bad())
+    bool written;
+    try
+    {
+        written = WriteArchive(stream, state);
+        state.activity = WriteFailure::OutputFailed;
+        if (written && (!staged.Drain() || stream.bad()))
+            written = Fail(WriteFailure::OutputFailed);
+    }
+    catch (...)
+    {
+        // The exception passes on; the cause says what was being done when it came.
+        Fail(state.activity);
+        throw;
+    }
+    if (!written)
         FailOutput(target);
 }
 
@@ -244,18 +370,25 @@ bool ZipArchive::WriteArchive(std::ostream& stream, WriteState& state)
     }
 
     // The counted position must agree with the stream's own before it goes into the directory.
+    const std::streampos directoryPosition = stream.tellp();
+    if (directoryPosition < 0)
+        return Fail(WriteFailure::OutputFailed);
+    if (static_cast<std::streamoff>(directoryPosition) != state.outputPosition)
+        return Fail(WriteFailure::PositionMismatch);
     uint32_t directoryStart = 0;
-    if (!OutputOffset(stream, directoryStart) || directoryStart != state.outputPosition)
-        return false;
+    if (!OutputOffset(stream, directoryStart))
+        return Fail(WriteFailure::OffsetTooLarge);
     for (const auto& entry : entries)
     {
         entry->centralHeader.RelativeOffsetOfLocalHeader =
             static_cast<uint32_t>(static_cast<std::streamoff>(entry->localHeaderPosition));
         entry->centralHeader.Serialize(stream);
     }
+    if (stream.bad())
+        return Fail(WriteFailure::OutputFailed);
     uint32_t directoryEnd = 0;
     if (!OutputOffset(stream, directoryEnd))
-        return false;
+        return Fail(stream.tellp() < 0 ? WriteFailure::OutputFailed : WriteFailure::OffsetTooLarge);
 
     endOfCentralDirectory.NumberOfThisDisk = 0;
     endOfCentralDirectory.DiskWithCentralDirectory = 0;
@@ -264,7 +397,7 @@ bool ZipArchive::WriteArchive(std::ostream& stream, WriteState& state)
     endOfCentralDirectory.CentralDirectorySize = directoryEnd - directoryStart;
     endOfCentralDirectory.CentralDirectoryOffset = directoryStart;
     endOfCentralDirectory.Serialize(stream);
-    return !stream.bad();
+    return stream.bad() ? Fail(WriteFailure::OutputFailed) : true;
 }
 
 bool ZipArchive::WriteEntry(ZipArchiveEntry& entry, std::ostream& stream, WriteState& state)
@@ -279,32 +412,24 @@ bool ZipArchive::WriteEntry(ZipArchiveEntry& entry, std::ostream& stream, WriteS
             source = Source::Stored;
     }
 
+    state.activity = WriteFailure::InputFailed;
     if (!entry.isLocalHeaderRead)
-    {
-        // Consecutive entries follow each other in the input: no seek between them.
-        const auto headerOffset = static_cast<std::streamoff>(entry.centralHeader.RelativeOffsetOfLocalHeader);
-        entry.LoadLocalHeader(entry.isInArchive && state.inputPosition == headerOffset);
-        // Reading the local header leaves the input at the entry's first stored byte.
-        if (entry.isInArchive)
-            state.inputPosition = entry.dataStart;
-    }
+        entry.ReadLocalFileHeader();
     if (entry.IsDirectory())
-    {
-        // A folder carries no data, whatever it was given: its headers must say so.
-        entry.centralHeader.Crc32 = 0;
-        entry.centralHeader.CompressedSize = 0;
-        entry.centralHeader.UncompressedSize = 0;
-    }
+        PrepareFolderHeaders(entry.centralHeader);
     if (source == Source::NewData)
         entry.PrepareHeadersForNewData();
     // The central header is the truth; the local copy follows it on every write.
     entry.SyncLocalHeader();
     if (ExtraAreaSize(entry.localHeader.ExtraFields) > MaxField16)
-        return false;
+        return Fail(WriteFailure::FieldTooLong);
 
     // Positions are counted as the bytes go out rather than asked of the stream per entry.
-    if (state.outputPosition < 0 || static_cast<uint64_t>(state.outputPosition) > MaxField32)
-        return false;
+    if (state.outputPosition < 0)
+        return Fail(WriteFailure::OutputFailed);
+    if (static_cast<uint64_t>(state.outputPosition) > MaxField32)
+        return Fail(WriteFailure::OffsetTooLarge);
+    state.activity = WriteFailure::OutputFailed;
     entry.localHeaderPosition = state.outputPosition;
     const bool hasDescriptor = (entry.centralHeader.GeneralPurposeBitFlag & FlagDataDescriptor) != 0;
     if (hasDescriptor)
@@ -318,8 +443,12 @@ bool ZipArchive::WriteEntry(ZipArchiveEntry& entry, std::ostream& stream, WriteS
 
     if (source == Source::NewData)
     {
-        if (!entry.CompressInto(*entry.dataSource, stream))
-            return false;
+        // The source is read to its end here, before anything else reads the archive's input.
+        state.activity = WriteFailure::SourceFailed;
+        const bool compressed = entry.CompressInto(*entry.dataSource, stream);
+        state.activity = WriteFailure::OutputFailed;
+        if (!compressed)
+            return Fail(entry.compressFailure, entry.compressFailureCode);
         state.outputPosition += entry.centralHeader.CompressedSize;
         if (hasDescriptor)
         {
@@ -331,14 +460,16 @@ bool ZipArchive::WriteEntry(ZipArchiveEntry& entry, std::ostream& stream, WriteS
         {
             // Go back and write the header again, now with the checksum and sizes.
             const std::streampos dataEnd = stream.tellp();
+            if (dataEnd < 0)
+                return Fail(WriteFailure::OutputFailed);
             if (dataEnd != std::streampos(state.outputPosition))
-                return false;
+                return Fail(WriteFailure::PositionMismatch);
             stream.seekp(entry.localHeaderPosition);
             entry.SyncLocalHeader();
             entry.localHeader.Serialize(stream);
             stream.seekp(dataEnd);
             if (stream.fail())
-                return false;
+                return Fail(WriteFailure::OutputFailed);
         }
     }
     else if (source == Source::Stored)
@@ -353,7 +484,7 @@ bool ZipArchive::WriteEntry(ZipArchiveEntry& entry, std::ostream& stream, WriteS
             state.outputPosition += DescriptorSize;
         }
     }
-    return !stream.bad();
+    return stream.bad() ? Fail(WriteFailure::OutputFailed) : true;
 }
 
 bool ZipArchive::CopyStoredBytes(ZipArchiveEntry& entry, WriteState& state)
@@ -364,30 +495,39 @@ bool ZipArchive::CopyStoredBytes(ZipArchiveEntry& entry, WriteState& state)
     {
         // A failure while compressing at once left the data incomplete.
         if (entry.compressedData->bad())
-            return false;
+        {
+            const WriteFailure cause = entry.compressFailure == WriteFailure::None ? WriteFailure::SourceFailed
+                                                                                    : entry.compressFailure;
+            return Fail(cause, entry.compressFailureCode);
+        }
         input = entry.compressedData.get();
         if (!SeekInputTo(*input, 0))
-            return false;
+            return Fail(WriteFailure::SourceFailed);
     }
     else if (entry.isInArchive && inputStream && entry.dataStart >= 0)
     {
-        // Only bytes behind a local header that was read correctly are copied.
+        // Only bytes behind a local header that was read correctly are copied, and always from
+        // where the header says: something else may have read the input since.
         input = inputStream;
-        if (state.inputPosition != entry.dataStart || input->fail())
-        {
-            if (!SeekInputTo(*input, entry.dataStart))
-                return false;
-        }
+        state.activity = WriteFailure::InputFailed;
+        if (!PositionInputAt(*input, entry.dataStart))
+            return Fail(WriteFailure::InputFailed);
     }
     if (!input)
-        return size == 0;
+        return size == 0 ? true : Fail(WriteFailure::InputFailed);
 
-    // Read straight into the output block; it goes out whenever it is full.
+    // Read the whole range straight into the output block, which goes out whenever it is full;
+    // nothing else reads the input in between.
     uint64_t copied = 0;
     while (copied < size)
     {
-        if (state.staged->Space() == 0 && !state.staged->Drain())
-            return false;
+        if (state.staged->Space() == 0)
+        {
+            state.activity = WriteFailure::OutputFailed;
+            if (!state.staged->Drain())
+                return Fail(WriteFailure::OutputFailed);
+            state.activity = WriteFailure::InputFailed;
+        }
         const auto want = static_cast<std::streamsize>(std::min<uint64_t>(state.staged->Space(), size - copied));
         input->read(state.staged->Cursor(), want);
         const std::streamsize got = input->gcount();
@@ -396,10 +536,9 @@ bool ZipArchive::CopyStoredBytes(ZipArchiveEntry& entry, WriteState& state)
         if (got < want)
             break;
     }
-    if (input == inputStream)
-        state.inputPosition = copied == size ? static_cast<std::streamoff>(entry.dataStart) + size : -1;
+    state.activity = WriteFailure::OutputFailed;
     // A stored range cut short by the end of the input must not pass for the entry's data.
-    return copied == size;
+    return copied == size ? true : Fail(WriteFailure::InputFailed);
 }
 
 void ZipArchive::WriteDescriptor(std::ostream& stream, uint32_t crc, uint32_t compressedSize, uint32_t uncompressedSize)

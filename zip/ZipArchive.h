@@ -6,6 +6,8 @@
 #include "zip/ZipArchiveEntry.h"
 #include "zip/ZipRecords.h"
 
+#include <ctime>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -15,17 +17,18 @@
 class StagedOutput;
 
 // Why the last WriteToStream failed. The output stream's state says that it failed; this says why.
-enum class WriteFailure
+// (ZipArchiveEntry.h declares it ahead: an entry keeps the cause of a failed compression at once.)
+enum class WriteFailure : int
 {
     None,             // the last write succeeded, or none was made
     TooManyEntries,   // more than 65,535 entries: the format counts them in 16 bits
     FieldTooLong,     // a name, comment or extra area longer than its 16-bit length allows
     OffsetTooLarge,   // a position or size at or past 4 GiB: no 64-bit records are written
     CodecFailed,      // an entry's compression library failed; GetWriteFailureCode gives its result
-    SourceFailed,     // the stream given as an entry's new data broke while it was read
-    InputFailed,      // the archive's own input ended short: a local header or stored bytes
+    SourceFailed,     // the stream given as an entry's new data broke, or could not be read twice
+    InputFailed,      // the archive's own input failed or ended short: a local header or stored bytes
     PositionMismatch, // the output's position disagrees with the bytes written to it
-    OutputFailed,     // the output stream refused the bytes
+    OutputFailed,     // the output stream refused the bytes, or cannot tell or change its position
 };
 
 class ZipArchive
@@ -41,7 +44,11 @@ public:
     size_t GetEntriesCount() const { return entries.size(); }
     std::shared_ptr<ZipArchiveEntry> GetEntry(size_t index) const { return entries[index]; }
     // Empty when an entry of exactly that name exists, or the name is invalid or too long.
+    // A name that is UTF-8 beyond plain ASCII gets the general-purpose flag saying so.
     std::shared_ptr<ZipArchiveEntry> CreateEntry(const std::string& name);
+    // The removed entry no longer refers to this archive: it is never written, and asking it
+    // for data that lie in the archive gives null or an empty stream. Streams it handed out
+    // earlier stay readable while the archive lives and end when it goes.
     void RemoveEntry(size_t index);
     // Every failure ends in the output stream's state; the caller inspects it.
     void WriteToStream(std::ostream& stream);
@@ -52,6 +59,10 @@ public:
     const std::string& GetComment() const { return endOfCentralDirectory.Comment; }
     std::istream* GetInputStream() const { return inputStream; }
 
+    // Where CreateEntry takes the current time from (seconds since 1970, turned into local
+    // time); the system clock unless set. An empty function restores the system clock.
+    void SetClock(std::function<std::time_t()> newClock) { clock = std::move(newClock); }
+
 private:
     friend class ZipArchiveEntry;
     ZipArchive() = default;
@@ -59,20 +70,24 @@ private:
     bool ReadCentralDirectory();
     void ReadDirectoryFrom(std::istream& directory);
 
-    // What one write carries from entry to entry: the output block, where the input stands
-    // after the last stored copy (-1 when unknown), so that consecutive entries need no seek,
-    // and the output position.
+    // What one write carries from entry to entry: the output block, the output position, and
+    // what an exception passing through would mean. The input's position is never carried:
+    // other readers of the same input (streams handed out, sources read on writing) move it.
     struct WriteState
     {
         StagedOutput* staged = nullptr;
-        std::streamoff inputPosition = -1;
         std::streamoff outputPosition = -1; // where the next byte goes, counted from the start
+        WriteFailure activity = WriteFailure::OutputFailed;
     };
-    // Whether every count, length and name fits the format's 16-bit fields.
-    bool FitsFormat() const;
+    // None when every count, length and name fits the format's 16-bit fields.
+    WriteFailure CheckFormatLimits() const;
+    // Records the first cause of a failing write; always false.
+    bool Fail(WriteFailure cause, int code = 0);
     bool WriteArchive(std::ostream& stream, WriteState& state);
     bool WriteEntry(ZipArchiveEntry& entry, std::ostream& stream, WriteState& state);
     bool CopyStoredBytes(ZipArchiveEntry& entry, WriteState& state);
+    // Makes the entry forget this archive and ends its streams over the input.
+    void Detach(ZipArchiveEntry& entry);
     static void WriteDescriptor(std::ostream& stream, uint32_t crc, uint32_t compressedSize,
                                 uint32_t uncompressedSize);
 
@@ -82,4 +97,8 @@ private:
     bool ownsStream = false;
     WriteFailure writeFailure = WriteFailure::None;
     int writeFailureCode = 0;
+    std::function<std::time_t()> clock;
+    // Removed entries that somebody still held: their streams over the input end with the archive.
+    std::vector<std::weak_ptr<ZipArchiveEntry>> removedEntries;
+    size_t removedPruneAt = 16;
 };

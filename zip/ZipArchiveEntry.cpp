@@ -1,5 +1,7 @@
 #include "zip/ZipArchiveEntry.h"
 
+#include "zip/sub_stream.h"
+
 #include <algorithm>
 
 ZipArchiveEntry::ZipArchiveEntry() = default;
@@ -72,6 +74,26 @@ void ZipArchiveEntry::CloseStreams()
 {
     ReleaseReadChain();
     compressedData.reset();
+}
+
+void ZipArchiveEntry::DetachFrom(std::istream* input)
+{
+    archive = nullptr;
+    if (!input)
+        return;
+    // Windows over the input end; those over data the entry holds itself stay readable. The
+    // decryption and decoder stages read through the window, so they end with it.
+    auto detach = [input](const std::shared_ptr<std::istream>& stream) {
+        if (auto* window = dynamic_cast<basic_isubstream<char>*>(stream.get()))
+        {
+            if (window->rdbuf()->get_source() == input)
+                window->rdbuf()->detach();
+        }
+    };
+    detach(rawStream);
+    detach(dataWindow);
+    for (const auto& retired : retiredStreams)
+        detach(retired);
 }
 
 void ZipArchiveEntry::ReleaseReadChain()

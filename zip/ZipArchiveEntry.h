@@ -12,6 +12,7 @@
 #include <vector>
 
 class ZipArchive;
+enum class WriteFailure : int; // ZipArchive.h
 
 enum EntryCompressionMode : int32_t
 {
@@ -90,9 +91,8 @@ private:
     std::istream* GetInputStream() const;
     // Releases the decompression chain only; data given to the entry stay.
     void ReleaseReadChain();
-    // ReadLocalFileHeader; `inputIsThere` skips the seek when the archive's input already stands
-    // at the local header.
-    void LoadLocalHeader(bool inputIsThere);
+    // Forgets the archive; streams over `input` handed out earlier end from now on.
+    void DetachFrom(std::istream* input);
     // Copies the central header's fields into the local header.
     void SyncLocalHeader();
     // Stores the CRC-32 of what remains of `input` and puts it back where it stood; false when
@@ -100,8 +100,10 @@ private:
     bool ComputeCrc32Of(std::istream& input);
     // Sets the flags and version needed that compressing new data gives the central header.
     void PrepareHeadersForNewData();
-    // The write pipeline; false when its output is incomplete or cannot be described.
+    // The write pipeline; false when its output is incomplete or cannot be described, with the
+    // cause in compressFailure and compressFailureCode.
     bool CompressInto(std::istream& input, std::ostream& output);
+    bool CompressFailed(WriteFailure cause, int code = 0);
 
     ZipArchive* archive = nullptr;
     std::shared_ptr<std::istream> rawStream;
@@ -123,4 +125,7 @@ private:
     std::string password;
     // Raw streams handed out before the data were replaced; kept readable until the entry goes.
     std::vector<std::shared_ptr<std::istream>> retiredStreams;
+    // Why the last compression failed (WriteFailure::None when it did not), and the codec's code.
+    WriteFailure compressFailure{}; // value 0: None
+    int compressFailureCode = 0;
 };

@@ -50,6 +50,7 @@ bool ZipArchiveEntry::SetCompressionStream(std::istream& stream, std::shared_ptr
         catch (...)
         {
             // The caller's stream may be gone soon: never keep it, and never write what was cut off.
+            CompressFailed(WriteFailure::SourceFailed);
             hasNewData = false;
             dataSource = nullptr;
             compressedData->setstate(std::ios::badbit);
@@ -63,17 +64,15 @@ bool ZipArchiveEntry::SetCompressionStream(std::istream& stream, std::shared_ptr
 
 void ZipArchiveEntry::ReadLocalFileHeader()
 {
-    LoadLocalHeader(false);
-}
-
-void ZipArchiveEntry::LoadLocalHeader(bool inputIsThere)
-{
     std::istream* input = GetInputStream();
     if (!isLocalHeaderRead && isInArchive && input)
     {
+        // Always from where the directory says: other readers of the shared input (streams
+        // handed out, sources read while the archive is written) move it without the entry
+        // knowing.
         const auto offset = static_cast<std::streamoff>(centralHeader.RelativeOffsetOfLocalHeader);
         LocalFileHeader stored;
-        if ((inputIsThere && input->good()) || SeekInputTo(*input, offset))
+        if (PositionInputAt(*input, offset))
         {
             if (stored.Deserialize(*input) && input->good())
             {
@@ -160,10 +159,23 @@ void ZipArchiveEntry::PrepareHeadersForNewData()
         centralHeader.VersionNeededToExtract = version;
 }
 
+bool ZipArchiveEntry::CompressFailed(WriteFailure cause, int code)
+{
+    // The first cause counts: later ones follow from it.
+    if (compressFailure == WriteFailure::None)
+    {
+        compressFailure = cause;
+        compressFailureCode = code;
+    }
+    return false;
+}
+
 bool ZipArchiveEntry::CompressInto(std::istream& input, std::ostream& output)
 {
+    compressFailure = WriteFailure::None;
+    compressFailureCode = 0;
     if (!method)
-        return false;
+        return CompressFailed(WriteFailure::CodecFailed);
     bool ok = true;
     PrepareHeadersForNewData();
 
@@ -183,7 +195,7 @@ bool ZipArchiveEntry::CompressInto(std::istream& input, std::ostream& output)
         else
         {
             if (!IsDirectory() && !ComputeCrc32Of(input))
-                ok = false;
+                ok = CompressFailed(WriteFailure::SourceFailed);
             checkByte = static_cast<int>((centralHeader.Crc32 >> 24) & 0xFF);
         }
         crypto.set_check_byte(checkByte);
@@ -200,11 +212,17 @@ bool ZipArchiveEntry::CompressInto(std::istream& input, std::ostream& output)
         CopyStream(crcStream, encoderStream);
         // A source that broke (rather than ended) leaves the data cut short.
         if (input.bad() || crcStream.bad())
-            ok = false;
+            ok = CompressFailed(WriteFailure::SourceFailed);
         encoderStream.flush();
-        // A codec that failed leaves incomplete output behind.
+        // A codec that failed leaves incomplete output behind; so does an output that refused
+        // what the codec gave it, which the codec may report as its own failure.
         if (!encoderStream.good())
-            ok = false;
+        {
+            if (output.bad() || target->bad())
+                ok = CompressFailed(WriteFailure::OutputFailed);
+            else
+                ok = CompressFailed(WriteFailure::CodecFailed, encoder->library_result());
+        }
         if (encryption && encoder->get_bytes_written() == 0)
             encryption->crypto().write_encryption_header();
         bytesRead = encoder->get_bytes_read();
@@ -214,7 +232,7 @@ bool ZipArchiveEntry::CompressInto(std::istream& input, std::ostream& output)
         bytesWritten += EncryptionHeaderSize;
     // No sizes of 4 GiB or more: without 64-bit records they would wrap.
     if (bytesRead > MaxField32 || bytesWritten > MaxField32)
-        ok = false;
+        ok = CompressFailed(WriteFailure::OffsetTooLarge);
 
     localHeader.UncompressedSize = static_cast<uint32_t>(bytesRead);
     localHeader.CompressedSize = static_cast<uint32_t>(bytesWritten);
@@ -222,5 +240,7 @@ bool ZipArchiveEntry::CompressInto(std::istream& input, std::ostream& output)
     centralHeader.Crc32 = localHeader.Crc32;
     centralHeader.CompressedSize = localHeader.CompressedSize;
     centralHeader.UncompressedSize = localHeader.UncompressedSize;
-    return ok && !output.bad();
+    if (output.bad())
+        ok = CompressFailed(WriteFailure::OutputFailed);
+    return ok;
 }

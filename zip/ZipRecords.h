@@ -16,6 +16,7 @@ constexpr uint32_t EndOfCentralDirectoryRecordSignature = 0x06054b50;
 
 constexpr uint16_t FlagEncrypted = 0x0001;
 constexpr uint16_t FlagDataDescriptor = 0x0008;
+constexpr uint16_t FlagUtf8 = 0x0800; // name and comment are UTF-8
 constexpr uint32_t AttributeDirectory = 0x10;
 
 // Readers return the count the last read delivered; nobody needs to check it.

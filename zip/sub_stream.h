@@ -35,6 +35,12 @@ public:
         this->setg(bufferEnd, bufferEnd, bufferEnd);
     }
 
+    // The stream read from; null once detached.
+    istream_type* get_source() const { return source; }
+    // Stops reading the source (it is about to go away): the bytes already buffered are still
+    // delivered, then the window ends.
+    void detach() { source = nullptr; }
+
 protected:
     int_type underflow() override
     {

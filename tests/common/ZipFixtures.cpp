@@ -1,5 +1,7 @@
 #include "ZipFixtures.h"
 
+#include "TestUtil.h"
+
 #include "zip/Bzip2Method.h"
 #include "zip/DeflateMethod.h"
 #include "zip/LzmaMethod.h"
@@ -44,6 +46,9 @@ std::shared_ptr<ICompressionMethod> MethodFor(uint16_t id)
 }
 
 } // namespace
+
+std::string BuildArchiveWith(const std::vector<RawEntry>& entries, const std::vector<size_t>& directoryOrder,
+                             const std::string& comment, const std::string& prefix, const std::string& trailer);
 
 uint32_t Crc32(const std::string& data)
 {
@@ -124,8 +129,45 @@ RawEntry StoredEntry(const std::string& name, const std::string& data)
     return entry;
 }
 
+RawEntry DeflatedEntry(const std::string& name, const std::string& data)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
+    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (result != Z_STREAM_END)
+        throw std::runtime_error("deflate");
+    RawEntry entry = StoredEntry(name, data);
+    entry.stored = out;
+    entry.method = 8;
+    entry.versionNeeded = 20;
+    entry.compressedSize = static_cast<uint32_t>(out.size());
+    return entry;
+}
+
 std::string BuildArchive(const std::vector<RawEntry>& entries, const std::string& comment, const std::string& prefix,
                          const std::string& trailer)
+{
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    return BuildArchiveWith(entries, order, comment, prefix, trailer);
+}
+
+std::string BuildArchiveInOrder(const std::vector<RawEntry>& entries, const std::vector<size_t>& directoryOrder)
+{
+    return BuildArchiveWith(entries, directoryOrder, "", "", "");
+}
+
+std::string BuildArchiveWith(const std::vector<RawEntry>& entries, const std::vector<size_t>& directoryOrder,
+                             const std::string& comment, const std::string& prefix, const std::string& trailer)
 {
     std::string out = prefix;
     // The fields both headers share, from version needed to the extra length.
@@ -150,9 +192,9 @@ std::string BuildArchive(const std::vector<RawEntry>& entries, const std::string
                 Put32(out, field);
     }
     const auto directoryStart = static_cast<uint32_t>(out.size());
-    for (size_t i = 0; i < entries.size(); ++i)
+    for (size_t i : directoryOrder)
     {
-        const auto& e = entries[i];
+        const auto& e = entries.at(i);
         Put32(out, 0x02014b50);
         Put16(out, 20);
         common(e, false);
@@ -165,12 +207,62 @@ std::string BuildArchive(const std::vector<RawEntry>& entries, const std::string
     const auto directorySize = static_cast<uint32_t>(out.size()) - directoryStart;
     Put32(out, 0x06054b50);
     Put32(out, 0); // disk numbers
-    Put16(out, static_cast<uint32_t>(entries.size()));
-    Put16(out, static_cast<uint32_t>(entries.size()));
+    Put16(out, static_cast<uint32_t>(directoryOrder.size()));
+    Put16(out, static_cast<uint32_t>(directoryOrder.size()));
     Put32(out, directorySize);
     Put32(out, directoryStart);
     Put16(out, static_cast<uint32_t>(comment.size()));
     return out + comment + trailer;
+}
+
+std::vector<std::pair<std::string, std::string>> CheckedContents(ZipArchive& archive, bool* allVerified)
+{
+    std::vector<std::pair<std::string, std::string>> contents;
+    bool verified = true;
+    for (size_t i = 0; i < archive.GetEntriesCount(); ++i)
+    {
+        auto entry = archive.GetEntry(i);
+        std::vector<char> data;
+        verified = entry->ReadVerifiedData(data) && verified;
+        contents.emplace_back(entry->GetFullName(), std::string(data.begin(), data.end()));
+    }
+    if (allVerified)
+        *allVerified = verified;
+    return contents;
+}
+
+std::string PythonReadsExactly(const std::filesystem::path& archive,
+                               const std::vector<std::pair<std::string, std::string>>& expected)
+{
+    // The expectations go to files, so that any byte passes unharmed.
+    testutil::TempDir dir;
+    for (size_t i = 0; i < expected.size(); ++i)
+    {
+        testutil::WriteFile(dir / ("name" + std::to_string(i)), expected[i].first);
+        testutil::WriteFile(dir / ("data" + std::to_string(i)), expected[i].second);
+    }
+    const char* script = R"(
+import os, sys, zipfile
+archive, folder, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+def expected(kind, i):
+    with open(os.path.join(folder, kind + str(i)), 'rb') as f:
+        return f.read()
+with zipfile.ZipFile(archive) as z:
+    bad = z.testzip()
+    if bad is not None:
+        sys.exit('testzip: bad entry %r' % bad)
+    infos = z.infolist()
+    if len(infos) != count:
+        sys.exit('%d entries, expected %d' % (len(infos), count))
+    for i, info in enumerate(infos):
+        raw = info.orig_filename.encode('utf-8' if info.flag_bits & 0x800 else 'cp437')
+        if raw != expected('name', i):
+            sys.exit('entry %d: name %r, expected %r' % (i, raw, expected('name', i)))
+        if z.read(info) != expected('data', i):
+            sys.exit('entry %d (%r): data differ' % (i, raw))
+)";
+    auto result = testutil::RunPython(script, {archive.string(), dir.path().string(), std::to_string(expected.size())});
+    return result.exitCode == 0 ? std::string() : "python: " + result.output;
 }
 
 size_t FindNth(const std::string& haystack, const std::string& needle, size_t n)

@@ -52,11 +52,26 @@ struct RawEntry
 
 // A stored entry whose headers describe `data` correctly.
 RawEntry StoredEntry(const std::string& name, const std::string& data);
+// A deflated entry (zlib at level 6, raw) whose headers describe `data` correctly.
+RawEntry DeflatedEntry(const std::string& name, const std::string& data);
 
 // Builds an archive: local headers and data, central directory, end record. `prefix` comes
 // before everything (offsets count it), `trailer` after the end record's comment.
 std::string BuildArchive(const std::vector<RawEntry>& entries, const std::string& comment = "",
                          const std::string& prefix = "", const std::string& trailer = "");
+
+// As BuildArchive, but the central directory lists the entries in `directoryOrder` (indexes into
+// `entries`), while their local headers and data stand in the order given.
+std::string BuildArchiveInOrder(const std::vector<RawEntry>& entries, const std::vector<size_t>& directoryOrder);
+
+// Every entry's name and data through the checking read (length and CRC-32 against the
+// headers), in directory order; `allVerified` says whether every entry passed.
+std::vector<std::pair<std::string, std::string>> CheckedContents(ZipArchive& archive, bool* allVerified);
+
+// Python's zipfile reads the archive: testzip() finds nothing wrong and the entries, in directory
+// order, have exactly these names (as bytes) and data. Empty when so, else what differed.
+std::string PythonReadsExactly(const std::filesystem::path& archive,
+                               const std::vector<std::pair<std::string, std::string>>& expected);
 
 // Offset of the n-th occurrence (from 0) of `needle`, or npos.
 size_t FindNth(const std::string& haystack, const std::string& needle, size_t n = 0);

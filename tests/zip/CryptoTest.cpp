@@ -1,14 +1,16 @@
+#include "zip/StoreMethod.h"
+#include "zip/ZipArchive.h"
 #include "zip/ZipRecords.h"
 #include "zip/sub_stream.h"
 #include "zip/zip_cryptostream.h"
 
 #include "tests/common/TestUtil.h"
+#include "tests/common/ZipFixtures.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
-#include <random>
+#include <set>
 #include <sstream>
 #include <zlib.h>
 
@@ -75,44 +77,61 @@ TEST(Crypto, RoundTripAndWrongPasswords)
     EXPECT_LE(accepted, 2) << "a wrong password passes the one-byte check only by chance";
 }
 
-TEST(Crypto, HeaderHoldsClockSeededGeneratorBytesAndCheckByte)
+// The 11 random bytes of the encryption header differ from one encryption to the next, so
+// equal data under one password never give equal bytes; the twelfth is the check byte, and
+// every one decrypts right.
+TEST(Crypto, EveryEncryptionGetsAHeaderOfItsOwn)
 {
-    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
-    auto now = [] { return std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch()).count(); };
-    std::ostringstream out;
-    basic_zip_cryptostream<char> crypt;
-    crypt.crypto().bind_output(out);
-    int64_t before = now();
-    crypt.crypto().init_keys("key");
-    int64_t after = now();
-    crypt.crypto().set_check_byte(0x3C);
-    crypt.crypto().write_encryption_header();
-    crypt.crypto().write_encryption_header(); // only once
-    ASSERT_EQ(out.str().size(), 12u);
-
-    std::istringstream in(out.str());
-    basic_zip_cryptostream<char> reader;
-    reader.crypto().bind_input(in);
-    reader.crypto().init_keys("key");
-    reader.crypto().set_check_byte(0x3C);
-    ASSERT_TRUE(reader.crypto().read_encryption_header());
-    const unsigned char* header = reader.crypto().header();
-
-    // Bytes 0-10: a Mersenne Twister seeded with the low 32 bits of the 100 ns tick count.
-    bool seedFound = false;
-    for (int64_t t = before; t <= after && !seedFound; ++t)
+    const std::string plain = testutil::CompressibleData(3000, 5);
+    std::set<std::string> headers;
+    for (int i = 0; i < 16; ++i)
     {
-        std::mt19937 generator(static_cast<uint32_t>(t));
-        unsigned char expected[12];
-        for (int i = 0; i < 12; i += 4)
-        {
-            uint32_t v = generator();
-            for (int j = 0; j < 4; ++j)
-                expected[i + j] = static_cast<unsigned char>(v >> (8 * j));
-        }
-        seedFound = std::equal(expected, expected + 11, header);
+        std::ostringstream out;
+        basic_zip_cryptostream<char> crypt;
+        crypt.crypto().bind_output(out);
+        crypt.crypto().init_keys("same password");
+        crypt.crypto().set_check_byte(0x5A);
+        crypt.crypto().write_encryption_header();
+        crypt.crypto().write_encryption_header(); // only once
+        crypt.write(plain.data(), static_cast<std::streamsize>(plain.size()));
+        ASSERT_EQ(out.str().size(), plain.size() + 12);
+
+        std::istringstream in(out.str());
+        basic_zip_cryptostream<char> reader;
+        reader.crypto().bind_input(in);
+        reader.crypto().init_keys("same password");
+        reader.crypto().set_check_byte(0x5A);
+        ASSERT_TRUE(reader.crypto().read_encryption_header());
+        const unsigned char* header = reader.crypto().header();
+        EXPECT_EQ(header[11], 0x5A);
+        headers.insert(std::string(header, header + 11));
+        std::ostringstream back;
+        back << reader.rdbuf();
+        EXPECT_TRUE(Same(back.str(), plain));
     }
-    EXPECT_TRUE(seedFound);
+    EXPECT_EQ(headers.size(), 16u);
+
+    // Two entries of one archive with the same password and data: different stored bytes, and
+    // both decrypt right.
+    auto archive = ZipArchive::Create(nullptr);
+    for (const char* name : {"one", "two"})
+    {
+        auto entry = archive->CreateEntry(name);
+        entry->SetPassword("same password");
+        std::istringstream source(plain);
+        entry->SetCompressionStream(source, std::make_shared<StoreMethod>());
+    }
+    auto reread = ziptest::OpenBytes(ziptest::WriteToBytes(*archive));
+    ASSERT_EQ(reread->GetEntriesCount(), 2u);
+    EXPECT_NE(ziptest::ReadAll(reread->GetEntry(0)->GetRawStream()), ziptest::ReadAll(reread->GetEntry(1)->GetRawStream()));
+    for (size_t i = 0; i < 2; ++i)
+    {
+        auto entry = reread->GetEntry(i);
+        entry->SetPassword("same password");
+        std::vector<char> data;
+        EXPECT_TRUE(entry->ReadVerifiedData(data));
+        EXPECT_TRUE(Same(std::string(data.begin(), data.end()), plain));
+    }
 }
 
 // Wraps encrypted stored data in a one-entry archive and lets Python's zipfile decrypt it; it

@@ -140,6 +140,7 @@ TEST(EntryData, BrokenSourceFailsTheWrite)
         bool ok = true;
         WriteToBytes(*archive, &ok);
         EXPECT_FALSE(ok) << mode;
+        EXPECT_EQ(archive->GetWriteFailure(), WriteFailure::SourceFailed) << mode;
     }
 }
 

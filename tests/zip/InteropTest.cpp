@@ -268,6 +268,54 @@ TEST_F(Interop, ArchivesWeWritePassPeerTests)
     }
 }
 
+// Python compresses an empty folder entry into a few bytes of its archive's method. A folder is
+// written without data, so it must be written as stored, or unzip refuses the archive.
+TEST_F(Interop, FoldersAPeerCompressedAreWrittenStored)
+{
+    const char* make = R"(
+import sys, zipfile
+method = {'deflate': zipfile.ZIP_DEFLATED, 'bzip2': zipfile.ZIP_BZIP2, 'lzma': zipfile.ZIP_LZMA}[sys.argv[2]]
+with zipfile.ZipFile(sys.argv[1], 'w', method) as z:
+    z.writestr('d/', b'')
+    z.writestr('d/f.sii', b'unit: some.truck ' * 100)
+    z.writestr('d/e/', b'')
+)";
+    // Per entry: name, then method, version needed and flags of the central and the local header.
+    const char* headers = R"(
+import struct, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z, open(sys.argv[1], 'rb') as f:
+    for i in z.infolist():
+        f.seek(i.header_offset + 4)
+        version, flags, method = struct.unpack('<HHH', f.read(6))
+        print(i.filename, i.compress_type, i.extract_version, i.flag_bits, i.compress_size, method, version, flags)
+)";
+    for (std::string method : {"deflate", "bzip2", "lzma"})
+    {
+        SCOPED_TRACE(method);
+        const auto source = *dir / ("folders_" + method + ".zip");
+        auto made = RunPython(make, {source.string(), method});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+        const auto before = ListWithPython(source);
+        ASSERT_EQ(before.size(), 3u);
+        ASSERT_NE(before[0].method, 0); // the peer did compress the folder
+
+        const auto copy = source.string() + ".copy.zip";
+        ASSERT_TRUE(WriteToFile(*OpenFile(source), copy));
+        ExpectPeersAccept(copy, method != "lzma");
+        const auto listing = RunPython(headers, {copy}).output;
+        for (const char* folder : {"d/", "d/e/"})
+        {
+            const size_t at = listing.find(std::string(folder) + " ");
+            ASSERT_NE(at, std::string::npos) << listing;
+            const std::string fields = listing.substr(at, listing.find('\n', at) - at);
+            // Stored, version 2.0, no flags, no data: the same in both headers.
+            EXPECT_EQ(fields, std::string(folder) + " 0 20 0 0 0 20 0");
+        }
+        // The file keeps its method.
+        EXPECT_NE(listing.find("d/f.sii " + std::to_string(before[1].method) + " "), std::string::npos) << listing;
+    }
+}
+
 TEST_F(Interop, PasswordProtectedEntriesDecryptWithPeers)
 {
     const std::string text = testutil::CompressibleData(40000, 31);
