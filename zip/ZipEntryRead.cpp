@@ -2,11 +2,13 @@
 #include "zip/ZipArchive.h"
 #include "zip/ZipArchiveEntry.h"
 #include "zip/compression_decoder_stream.h"
+#include "zip/lzma_decoder.h"
 #include "zip/sub_stream.h"
 #include "zip/zip_cryptostream.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -31,6 +33,14 @@ std::shared_ptr<std::istream> MakeKeptWindow(const std::shared_ptr<std::stringst
 {
     auto kept = std::make_shared<KeptWindow>(data, length);
     return std::shared_ptr<std::istream>(kept, &kept->window);
+}
+
+// The stored bytes that a stored entry's declared size accounts for: the data and, when
+// encrypted, the encryption header before them.
+uint64_t StoredBytesDeclared(const CentralDirectoryFileHeader& header)
+{
+    const bool encrypted = (header.GeneralPurposeBitFlag & FlagEncrypted) != 0;
+    return uint64_t{header.UncompressedSize} + (encrypted ? zip_crypto_streambuf::HeaderSize : 0);
 }
 
 } // namespace
@@ -95,10 +105,15 @@ std::istream* ZipArchiveEntry::GetDecompressionStream()
     if (encrypted && password.empty())
         return nullptr;
 
+    // The entry's data are delivered up to their declared size, never beyond. For stored data
+    // the window itself ends there; decoded data are cut by the decoder stream below.
+    uint32_t windowLength = centralHeader.CompressedSize;
+    if (methodId == 0)
+        windowLength = static_cast<uint32_t>(std::min<uint64_t>(windowLength, StoredBytesDeclared(centralHeader)));
     if (compressedData)
-        dataWindow = MakeKeptWindow(compressedData, centralHeader.CompressedSize);
+        dataWindow = MakeKeptWindow(compressedData, windowLength);
     else
-        dataWindow = std::make_shared<basic_isubstream<char>>(*source, start, centralHeader.CompressedSize);
+        dataWindow = std::make_shared<basic_isubstream<char>>(*source, start, windowLength);
     std::istream* current = dataWindow.get();
 
     if (encrypted)
@@ -133,8 +148,15 @@ std::istream* ZipArchiveEntry::GetDecompressionStream()
     {
         if (auto method = CreateCompressionMethod(methodId))
         {
-            decompressionStream = std::make_shared<basic_compression_decoder_stream<char>>(
-                method->GetDecoder(), method->GetDecoderProperties(), *current);
+            const auto decoder = method->GetDecoder();
+            auto decoded = std::make_shared<basic_compression_decoder_stream<char>>(
+                decoder, method->GetDecoderProperties(), *current);
+            decoded->set_limit(centralHeader.UncompressedSize);
+            // An LZMA stream without end marker may decode to trailing bytes past its real end
+            // (its end is ambiguous); knowing the size, the decoder ends where the data do.
+            if (auto* lzma = dynamic_cast<basic_lzma_decoder<char>*>(decoder.get()))
+                lzma->set_expected_size(centralHeader.UncompressedSize);
+            decompressionStream = decoded;
             current = decompressionStream.get();
         }
     }
@@ -168,9 +190,15 @@ bool ZipArchiveEntry::ReadVerifiedData(std::vector<char>& data)
         const auto got = static_cast<size_t>(stream->gcount());
         data.resize(oldSize + got);
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data() + oldSize), static_cast<uInt>(got));
-        // Damaged data may decode to far more than declared: stop once past the declared size.
-        if (data.size() > expectedSize || got < BlockSize)
+        // The stream ends at the declared size at the latest.
+        if (got < BlockSize)
             break;
     }
-    return data.size() == expectedSize && crc == centralHeader.Crc32;
+    // Data that go on past the declared size are damaged, even when their first part checks.
+    bool longer = false;
+    if (auto* decoded = dynamic_cast<basic_compression_decoder_stream<char>*>(stream))
+        longer = decoded->exceeded_limit();
+    else
+        longer = centralHeader.CompressedSize > StoredBytesDeclared(centralHeader);
+    return !longer && data.size() == expectedSize && crc == centralHeader.Crc32;
 }

@@ -1,9 +1,14 @@
 #pragma once
 // An input stream of the bytes a codec's decoder produces. The get area is the decoder's own
 // output buffer, refilled by one decode_next per underflow.
+//
+// A reader that knows how long the data are declared to be can set a limit: the stream then
+// delivers at most that many bytes and tells whether the decoder had more past them, so that
+// damaged data that decode too long are neither passed on nor taken for whole.
 #include "zip/compression_interface.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <memory>
 #include <streambuf>
@@ -35,6 +40,16 @@ public:
     compression_decoder_streambuf(const compression_decoder_streambuf&) = delete;
     compression_decoder_streambuf& operator=(const compression_decoder_streambuf&) = delete;
 
+    // Delivers at most `size` bytes of the data in all (those already delivered count).
+    void set_limit(uint64_t size)
+    {
+        limit = size;
+        limited = true;
+    }
+    // True once the decoder was seen to produce bytes past the limit: at the latest when a
+    // read at the limit meets the end.
+    bool exceeded_limit() const { return exceeded; }
+
 protected:
     int_type underflow() override
     {
@@ -42,7 +57,16 @@ protected:
             return Traits::to_int_type(*this->gptr());
         if (!decoder)
             return Traits::eof();
-        const size_t count = decoder->decode_next();
+        if (limited && delivered >= limit)
+        {
+            // Whether the data end here is learnt once, by asking the decoder for more.
+            if (!exceeded && !limit_checked)
+                exceeded = decoder->decode_next() > 0;
+            limit_checked = true;
+            this->setg(nullptr, nullptr, nullptr);
+            return Traits::eof();
+        }
+        size_t count = decoder->decode_next();
         CharT* begin = decoder->get_buffer_begin();
         if (count == 0 || !begin)
         {
@@ -50,12 +74,23 @@ protected:
             this->setg(nullptr, nullptr, nullptr);
             return Traits::eof();
         }
+        if (limited && count > limit - delivered)
+        {
+            count = static_cast<size_t>(limit - delivered);
+            exceeded = true;
+        }
+        delivered += count;
         this->setg(begin, begin, begin + count);
         return Traits::to_int_type(*begin);
     }
 
 private:
     std::shared_ptr<decoder_type> decoder;
+    uint64_t delivered = 0; // bytes put into get areas so far
+    uint64_t limit = 0;
+    bool limited = false;
+    bool limit_checked = false;
+    bool exceeded = false;
 };
 
 template <class CharT, class Traits = std::char_traits<CharT>>
@@ -71,6 +106,10 @@ public:
     {
         this->init(&buffer);
     }
+
+    // See compression_decoder_streambuf.
+    void set_limit(uint64_t size) { buffer.set_limit(size); }
+    bool exceeded_limit() const { return buffer.exceeded_limit(); }
 
 private:
     streambuf_type buffer;

@@ -18,10 +18,6 @@ constexpr size_t kHeaderSize = 9;
 // The dictionary starts at most this large and grows with the data decoded: a header may claim
 // up to 4 GiB, which must not be taken on its word before any byte has decoded.
 constexpr size_t kFirstDictionary = size_t{1} << 20;
-// Bytes held back at the end of the input; see decode_next.
-constexpr size_t kTail = 2;
-// The range decoder takes in a byte whenever its range falls below this.
-constexpr uint32_t kTopValue = uint32_t{1} << 24;
 
 } // namespace
 
@@ -78,7 +74,7 @@ CharT* basic_lzma_decoder<CharT, Traits>::get_buffer_end()
 template <class CharT, class Traits>
 bool basic_lzma_decoder<CharT, Traits>::failed() const
 {
-    return (is_initialized() && !ready) || data_error;
+    return header_failed || data_error;
 }
 
 template <class CharT, class Traits>
@@ -94,7 +90,10 @@ void basic_lzma_decoder<CharT, Traits>::init(istream_type& stream,
     input_held = 0;
     input_final = false;
     last_count = 0;
-    ready = false;
+    stream_produced = 0;
+    peak_dictionary = 0;
+    size_expected = false;
+    header_failed = false;
     data_ended = false;
     data_error = false;
     // A buffer of no bytes could never pass anything on.
@@ -107,13 +106,16 @@ void basic_lzma_decoder<CharT, Traits>::init(istream_type& stream,
     unsigned char header[kHeaderSize];
     stream.read(reinterpret_cast<CharT*>(header), kHeaderSize);
     // A cut header is not made up from anything: such a decoder yields no data.
-    if (stream.gcount() != static_cast<std::streamsize>(kHeaderSize))
-        return;
-    // Bytes 0 to 3 (version, property-block size) are not needed to decode. The SDK refuses a
-    // properties byte of 225 and more and raises the dictionary to 4096 bytes.
     CLzmaDec& dec = sdk->state;
-    if (LzmaDec_AllocateProbs(&dec, header + 4, LZMA_PROPS_SIZE, &sdk->alloc) != SZ_OK)
+    if (stream.gcount() != static_cast<std::streamsize>(kHeaderSize) ||
+        LzmaDec_AllocateProbs(&dec, header + 4, LZMA_PROPS_SIZE, &sdk->alloc) != SZ_OK)
+    {
+        // Bytes 0 to 3 (version, property-block size) are not needed to decode. The SDK
+        // refuses a properties byte of 225 and more and raises the dictionary to 4096 bytes.
+        header_failed = true;
+        end_data(false);
         return;
+    }
     // The dictionary buffer starts small and grows as the output fills it (grow_dictionary).
     // A buffer left by an earlier stream is kept when it fits this one.
     const size_t declared = dec.prop.dicSize;
@@ -125,18 +127,38 @@ void basic_lzma_decoder<CharT, Traits>::init(istream_type& stream,
         dec.dicBufSize = dec.dic ? first : 0;
         if (!dec.dic)
         {
-            LzmaDec_FreeProbs(&dec, &sdk->alloc);
+            header_failed = true;
+            end_data(false);
             return;
         }
     }
+    peak_dictionary = dec.dicBufSize;
     LzmaDec_Init(&dec);
-    ready = true;
+}
+
+template <class CharT, class Traits>
+void basic_lzma_decoder<CharT, Traits>::set_expected_size(uint64_t size)
+{
+    expected_size = size;
+    size_expected = !data_ended && size >= stream_produced;
 }
 
 template <class CharT, class Traits>
 size_t basic_lzma_decoder<CharT, Traits>::get_dictionary_size() const
 {
     return sdk->state.dic ? sdk->state.dicBufSize : 0;
+}
+
+template <class CharT, class Traits>
+size_t basic_lzma_decoder<CharT, Traits>::get_peak_dictionary_size() const
+{
+    return peak_dictionary;
+}
+
+template <class CharT, class Traits>
+bool basic_lzma_decoder<CharT, Traits>::holds_working_memory() const
+{
+    return sdk->state.dic || sdk->state.probs;
 }
 
 template <class CharT, class Traits>
@@ -159,6 +181,7 @@ bool basic_lzma_decoder<CharT, Traits>::grow_dictionary()
         return false;
     dec.dic = static_cast<Byte*>(larger);
     dec.dicBufSize = grown;
+    peak_dictionary = std::max(peak_dictionary, grown);
     return true;
 }
 
@@ -177,49 +200,72 @@ void basic_lzma_decoder<CharT, Traits>::refill()
     input_held = got > 0 ? static_cast<size_t>(got) : 0;
     input_position = 0;
     bytes_read += input_held;
-    // The last bytes of a stream without end marker need care (decode_next), so learn
-    // whether these are the last ones.
+    // Whether the stream can end here (ends_here) depends on whether these are the last bytes.
     input_final = input_held < capacity || Traits::eq_int_type(source->peek(), Traits::eof());
 }
 
 template <class CharT, class Traits>
-bool basic_lzma_decoder<CharT, Traits>::at_clean_end() const
+bool basic_lzma_decoder<CharT, Traits>::ends_here() const
 {
-    // The encoder ends its range coder by writing out its low value, so at the true end of
-    // the data the decoder has taken in every byte (or all but one, which the next
-    // normalisation would take) and its code is 0. Past that point the range decoder could
-    // still make up symbols from no input at all.
+    // The encoder ends a stream without end marker by writing out its range coder's low value,
+    // so right after the last real symbol the decoder has taken in every byte and its code is
+    // 0, with no match still to be copied. A stream that has more to say fails one of these.
     const CLzmaDec& dec = sdk->state;
-    if (dec.needFlush || dec.remainLen != 0)
-        return false;
-    const size_t unconsumed = dec.tempBufSize + (input_held - input_position);
-    if (unconsumed == 0)
-        return dec.code == 0;
-    if (unconsumed == 1)
-    {
-        const unsigned char last = dec.tempBufSize ? dec.tempBuf[0] : input_buffer[input_position];
-        return dec.range < kTopValue && dec.code == 0 && last == 0;
-    }
-    return false;
+    return !dec.needFlush && dec.remainLen == 0 && dec.code == 0 && dec.tempBufSize == 0 && input_final &&
+           input_position == input_held;
+}
+
+template <class CharT, class Traits>
+void basic_lzma_decoder<CharT, Traits>::end_data(bool error)
+{
+    data_ended = true;
+    data_error = data_error || error;
+    size_expected = false;
+    // Nothing more decodes: the dictionary and the probabilities (tens of MiB for a large
+    // dictionary) go now, not when the decoder is destroyed.
+    LzmaDec_Free(&sdk->state, &sdk->alloc);
 }
 
 template <class CharT, class Traits>
 size_t basic_lzma_decoder<CharT, Traits>::decode_next()
 {
     last_count = 0;
-    if (!ready || data_ended)
+    if (data_ended)
         return 0;
 
     CLzmaDec& dec = sdk->state;
     size_t produced = 0;
-    while (produced < capacity)
+    for (;;)
     {
-        size_t available = input_held - input_position;
-        if (available == 0 && !input_final)
+        if (input_position == input_held && !input_final)
         {
             refill();
             continue;
         }
+        const size_t available = input_held - input_position;
+
+        // At the expected size, end if the stream ends here; if it does not, go on without a
+        // limit, so that the caller sees the data are longer than it expected.
+        bool start_only = false;
+        if (size_expected && stream_produced + produced == expected_size)
+        {
+            if (dec.needFlush && available > 0)
+            {
+                start_only = true; // the range decoder's state tells only once it has started
+            }
+            else
+            {
+                size_expected = false;
+                if (ends_here())
+                {
+                    end_data(false);
+                    break;
+                }
+                continue;
+            }
+        }
+        if (produced == capacity)
+            break;
 
         if (dec.dicPos == dec.dicBufSize)
         {
@@ -228,8 +274,7 @@ size_t basic_lzma_decoder<CharT, Traits>::decode_next()
                 if (!grow_dictionary())
                 {
                     // No memory for the data this stream needs: end it, reported as failed.
-                    data_error = true;
-                    data_ended = true;
+                    end_data(true);
                     break;
                 }
             }
@@ -239,33 +284,12 @@ size_t basic_lzma_decoder<CharT, Traits>::decode_next()
             }
         }
         const size_t start = dec.dicPos;
-        const size_t room = std::min(capacity - produced, static_cast<size_t>(dec.dicBufSize) - start);
-        size_t limit = start + room;
-        size_t view = available;
-        if (input_final)
-        {
-            if (available > kTail)
-            {
-                // Hold the last bytes back: every symbol decoded while they wait is real.
-                view = available - kTail;
-            }
-            else if (dec.needFlush)
-            {
-                limit = start; // only start the range decoder
-            }
-            else if (at_clean_end())
-            {
-                data_ended = true;
-                break;
-            }
-            else
-            {
-                // Symbol by symbol, so that decoding stops where the encoder stopped.
-                limit = start + (dec.remainLen != 0 ? std::min<size_t>(dec.remainLen, room) : 1);
-            }
-        }
+        size_t room = std::min(capacity - produced, static_cast<size_t>(dec.dicBufSize) - start);
+        if (size_expected)
+            room = static_cast<size_t>(std::min<uint64_t>(room, expected_size - (stream_produced + produced)));
+        const size_t limit = start_only ? start : start + room;
 
-        SizeT inLength = view;
+        SizeT inLength = available;
         ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
         const SRes result = LzmaDec_DecodeToDic(&dec, limit, input_buffer.get() + input_position, &inLength,
                                                 LZMA_FINISH_ANY, &status);
@@ -277,23 +301,23 @@ size_t basic_lzma_decoder<CharT, Traits>::decode_next()
         if (result != SZ_OK)
         {
             // Corrupt data: keep what was decoded before the error, then end.
-            data_error = true;
-            data_ended = true;
+            end_data(true);
             break;
         }
         if (status == LZMA_STATUS_FINISHED_WITH_MARK)
         {
-            data_ended = true;
+            end_data(false);
             break;
         }
         if (got == 0 && inLength == 0)
         {
-            // Nothing moved: the input is cut short or holds no further symbol.
-            data_ended = true;
+            // The input is used up (or cut short) and no further symbol decodes without more.
+            end_data(false);
             break;
         }
     }
 
+    stream_produced += produced;
     bytes_produced += produced;
     last_count = produced;
     return produced;

@@ -5,12 +5,21 @@
 // decode_next decodes into the SDK's dictionary, used as a ring, and copies the new bytes to
 // the output buffer. The dictionary starts small and grows with the data decoded, up to the
 // size the header declares, so a forged header cannot claim gigabytes up front. The data ends
-// at the stream's end marker or, without one, where the encoder ended its range coder, at the
-// end of the compressed input. Bad properties, a short header or corrupt data end the data
-// (early), never more.
+// at the stream's end marker or, without one, once the compressed input is used up. Bad
+// properties, a short header or corrupt data end the data (early), never more.
+//
+// Without end marker the end is ambiguous: where the encoder's last symbols leave the range
+// coder room, the decoder can go on decoding symbols (zero bytes) that need no further input,
+// and data with or without such trailing zeros may be encoded as the very same bytes. So a
+// decoder that knows no size decodes everything the input allows, which is never less than
+// what was encoded; a caller that knows the size (an archive entry) gives it with
+// set_expected_size, and the data then end there when the stream does.
+//
+// Once the data have ended the dictionary and the probabilities are given back at once.
 #include "zip/compression_interface.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 template <class CharT, class Traits = std::char_traits<CharT>>
@@ -36,15 +45,26 @@ public:
     void init_with_defaults(istream_type& stream) override;
     size_t decode_next() override;
 
-    // Bytes held for the dictionary now (0 before any); never more than the header declares.
+    // The size the data are declared to have, given after init: decoding stops there when the
+    // stream ends there (end marker, or input used up with the range coder at its final
+    // state); otherwise the data go on past it, so that a caller sees they are longer.
+    void set_expected_size(uint64_t size);
+
+    // Bytes held for the dictionary now: 0 before any stream and once the data have ended;
+    // never more than the header declares.
     size_t get_dictionary_size() const;
+    // The largest dictionary held for the current stream, also after its end.
+    size_t get_peak_dictionary_size() const;
+    // Whether dictionary or probabilities are held now.
+    bool holds_working_memory() const;
 
 private:
     struct sdk_state; // the SDK's decoder state and allocator
 
     void refill();
-    bool at_clean_end() const;
     bool grow_dictionary();
+    bool ends_here() const;
+    void end_data(bool error);
 
     std::unique_ptr<sdk_state> sdk;
     istream_type* source = nullptr;
@@ -56,9 +76,13 @@ private:
     std::unique_ptr<CharT[]> output_buffer;
     size_t bytes_read = 0;
     size_t bytes_produced = 0;
-    bool ready = false;      // the SDK state matches the current header
-    bool input_final = false; // the input buffer holds the source's last bytes
-    bool data_ended = false;  // end marker, end of input or an error was met
+    uint64_t stream_produced = 0; // bytes produced since init
+    size_t peak_dictionary = 0;
+    uint64_t expected_size = 0;
+    bool size_expected = false; // expected_size is still to be reached and checked
+    bool header_failed = false; // the header could not be read or used
+    bool input_final = false;   // the input buffer holds the source's last bytes
+    bool data_ended = true;     // end marker, end of input or an error was met (or no stream yet)
     bool data_error = false;
 };
 
