@@ -38,6 +38,8 @@ public:
 
     void AddTruck(std::string truck);
     void RemoveTruck(std::string truck);
+    // RemoveTruck for each of the trucks, in one pass over the entries.
+    void RemoveTrucks(const std::vector<std::string>& trucks);
     void OnSaveAndClose();
 
     const std::filesystem::path& GetArchivePath() const { return m_archivePath; }

@@ -153,11 +153,33 @@ std::wstring WriteFailureReason(const ZipArchive& archive, int inputError)
 
 void PellucorEditor::RemoveTruck(std::string truck)
 {
-    const std::string prefix = layout::TruckFolder(truck);
+    RemoveTrucks({std::move(truck)});
+}
+
+void PellucorEditor::RemoveTrucks(const std::vector<std::string>& trucks)
+{
+    // An entry lies in a truck's folder when it starts with the root, the truck's name and "/"
+    // (ASCII case ignored). A truck name holds no "/", so the name component right after the
+    // root decides: one pass over the entries serves every truck.
+    std::unordered_set<std::string> folded;
+    for (const auto& truck : trucks)
+        folded.insert(text::FoldAscii(truck));
+    if (folded.empty())
+        return;
+    const size_t truckStart = layout::TruckRoot.size();
     // From the back, so that the indexes still to visit stay valid.
     for (size_t i = m_archive->GetEntriesCount(); i-- > 0;)
-        if (text::StartsWithIgnoreCase(m_archive->GetEntry(i)->GetFullName(), prefix))
+    {
+        const auto entry = m_archive->GetEntry(i);
+        const std::string_view name = entry->GetFullName();
+        if (!text::StartsWithIgnoreCase(name, layout::TruckRoot))
+            continue;
+        const size_t slash = name.find('/', truckStart);
+        if (slash == std::string_view::npos)
+            continue;
+        if (folded.count(text::FoldAscii(name.substr(truckStart, slash - truckStart))) != 0)
             m_archive->RemoveEntry(i);
+    }
 }
 
 void PellucorEditor::OnSaveAndClose()
@@ -222,9 +244,11 @@ void PellucorEditor::OnSaveAndClose()
         std::unordered_set<std::string> listedFolded;
         for (const auto& name : listed)
             listedFolded.insert(text::FoldAscii(name));
+        std::vector<std::string> dropped;
         for (const auto& truck : archiveTrucks)
             if (listedFolded.count(text::FoldAscii(truck)) == 0 && patterns::IsListable(truck))
-                RemoveTruck(truck);
+                dropped.push_back(truck);
+        RemoveTrucks(dropped);
 
         FileOutputBuffer file(m_files);
         std::filesystem::path tempPath;
