@@ -334,10 +334,12 @@ TEST(SaveAndClose, TrucksTheListCannotHoldAreNeverRemoved)
         for (const auto& e : entries)
             inputNames.push_back(e.name);
 
-        // The list as shown, saved unchanged: nothing goes, nothing comes.
+        // The list as shown, one line per truck, saved unchanged: nothing goes, nothing comes.
         {
             RecordingEditor editor;
             ASSERT_TRUE(editor.Open(path));
+            EXPECT_EQ(std::count(editor.listText.begin(), editor.listText.end(), L'\n'), static_cast<long>(trucks.size()));
+            EXPECT_EQ(std::count(editor.listText.begin(), editor.listText.end(), L'\r'), static_cast<long>(trucks.size()));
             editor.extensionChecked = false;
             editor.OnSaveAndClose();
             ASSERT_TRUE(editor.errors.empty()) << text::ToNarrow(editor.errors.front());
