@@ -13,24 +13,25 @@ constexpr off_t WritebackStep = 16 << 20;
 
 } // namespace
 
-FileOutputBuffer::FileOutputBuffer() : buffer(BufferSize)
+FileOutputBuffer::FileOutputBuffer(editor::FileOperations ops) : ops(std::move(ops)), buffer(BufferSize)
 {
 }
 
 FileOutputBuffer::~FileOutputBuffer()
 {
     if (fd >= 0)
-        ::close(fd);
+        ops.close(fd);
 }
 
-bool FileOutputBuffer::Open(const std::filesystem::path& path)
+bool FileOutputBuffer::Create(const std::filesystem::path& path)
 {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd = ops.open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
     {
-        Fail(errno);
+        error = errno != 0 ? errno : EIO;
         return false;
     }
+    error = 0;
     setp(buffer.data(), buffer.data() + buffer.size());
     return true;
 }
@@ -47,12 +48,17 @@ bool FileOutputBuffer::WriteAll(const char* data, size_t count)
         return false;
     while (count > 0)
     {
-        const ssize_t written = ::write(fd, data, count);
+        const ssize_t written = ops.write(fd, data, count);
         if (written < 0)
         {
             if (errno == EINTR)
                 continue;
             Fail(errno);
+            return false;
+        }
+        if (written == 0)
+        {
+            Fail(EIO);
             return false;
         }
         data += written;
@@ -89,17 +95,16 @@ FileOutputBuffer::int_type FileOutputBuffer::overflow(int_type c)
 
 std::streamsize FileOutputBuffer::xsputn(const char* data, std::streamsize count)
 {
-    const auto room = epptr() - pptr();
-    if (count <= room)
+    // Blocks at least as large as the buffer (the archive writer hands over 1 MiB at a time) go
+    // straight to the file instead of being copied into the buffer first.
+    if (count >= static_cast<std::streamsize>(buffer.size()))
     {
-        traits_type::copy(pptr(), data, static_cast<size_t>(count));
-        pbump(static_cast<int>(count));
-        return count;
-    }
-    if (!Flush())
-        return 0;
-    if (static_cast<size_t>(count) >= buffer.size())
+        if (!Flush())
+            return 0;
         return WriteAll(data, static_cast<size_t>(count)) ? count : 0;
+    }
+    if (count > epptr() - pptr() && !Flush())
+        return 0;
     traits_type::copy(pptr(), data, static_cast<size_t>(count));
     pbump(static_cast<int>(count));
     return count;
@@ -126,11 +131,11 @@ FileOutputBuffer::pos_type FileOutputBuffer::seekoff(off_type offset, std::ios_b
         base = current;
     else if (way == std::ios_base::end)
     {
-        base = ::lseek(fd, 0, SEEK_END);
+        base = ops.lseek(fd, 0, SEEK_END);
         if (base < 0)
             return pos_type(off_type(-1));
     }
-    const off_t target = ::lseek(fd, base + offset, SEEK_SET);
+    const off_t target = ops.lseek(fd, base + offset, SEEK_SET);
     if (target < 0)
         return pos_type(off_type(-1));
     bufferStart = target;
@@ -142,15 +147,41 @@ FileOutputBuffer::pos_type FileOutputBuffer::seekpos(pos_type position, std::ios
     return seekoff(off_type(position), std::ios_base::beg, which);
 }
 
-bool FileOutputBuffer::SyncAndClose()
+bool FileOutputBuffer::SetOwnerAndMode(uid_t owner, gid_t group, mode_t mode)
+{
+    if (fd < 0 || error != 0)
+        return false;
+    // The owner first: a change of owner clears the set-user-ID and set-group-ID bits. Only a
+    // privileged process may give a file away (EPERM), and an owner unknown inside a user
+    // namespace cannot be given (EINVAL); then the file stays the saving user's own.
+    if (ops.fchown(fd, owner, group) != 0 && errno != EPERM && errno != EINVAL)
+    {
+        Fail(errno);
+        return false;
+    }
+    // A file system without modes (a FAT stick) refuses them for lack of rights.
+    if (ops.fchmod(fd, mode & 07777) != 0 && errno != EPERM)
+        Fail(errno);
+    return error == 0;
+}
+
+bool FileOutputBuffer::Sync()
+{
+    if (fd < 0 || !Flush())
+        return false;
+    if (ops.fsync(fd) != 0)
+        Fail(errno);
+    return error == 0;
+}
+
+bool FileOutputBuffer::Close()
 {
     if (fd < 0)
         return false;
-    Flush();
-    if (error == 0 && ::fsync(fd) != 0)
-        Fail(errno);
-    if (::close(fd) != 0)
-        Fail(errno);
+    // Once close was called the descriptor is gone, whatever it reports.
+    const int result = ops.close(fd);
     fd = -1;
+    if (result != 0)
+        Fail(errno);
     return error == 0;
 }

@@ -3,6 +3,8 @@
 // every failure keeps its reason (a full disk says so), the data can be forced to the disk
 // before the file takes the input's place, and writing back to the disk starts while the
 // archive is still being written instead of all at the end.
+#include "editor/FileOperations.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <streambuf>
@@ -11,17 +13,25 @@
 class FileOutputBuffer : public std::streambuf
 {
 public:
-    FileOutputBuffer();
+    explicit FileOutputBuffer(editor::FileOperations ops);
     ~FileOutputBuffer() override;
     FileOutputBuffer(const FileOutputBuffer&) = delete;
     FileOutputBuffer& operator=(const FileOutputBuffer&) = delete;
 
-    // Creates or truncates the file; false when it cannot be opened.
-    bool Open(const std::filesystem::path& path);
+    // Creates the file as a new one, readable and writable by its owner only, never through a
+    // symbolic link and never over anything that exists. False with Error() set otherwise
+    // (EEXIST when the name is taken).
+    bool Create(const std::filesystem::path& path);
     bool IsOpen() const { return fd >= 0; }
-    // Writes what is buffered, forces the file's data to the disk and closes it; false on any
-    // failure, of this step or of an earlier write.
-    bool SyncAndClose();
+    // Writes what is buffered; false on any failure, of this step or of an earlier write.
+    bool Flush();
+    // Gives the file an owner and group (where the system allows it: a refusal for lack of
+    // rights is no failure) and then a mode.
+    bool SetOwnerAndMode(uid_t owner, gid_t group, mode_t mode);
+    // Forces the file's data to the disk.
+    bool Sync();
+    // Closes the file; false when closing reports a failure, or an earlier step failed.
+    bool Close();
     // The error number of the first failure, 0 when none.
     int Error() const { return error; }
 
@@ -33,10 +43,10 @@ protected:
     pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
 private:
-    bool Flush();
     bool WriteAll(const char* data, size_t count);
     void Fail(int number);
 
+    editor::FileOperations ops;
     std::vector<char> buffer;
     int fd = -1;
     int error = 0;

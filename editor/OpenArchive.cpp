@@ -1,10 +1,12 @@
 // Opening a definition archive: the file's first bytes, the encryption test, the truck list and
 // the template.
 #include "editor/EditorErrors.h"
+#include "editor/Patterns.h"
 #include "editor/PellucorEditor.h"
 #include "editor/TextCodec.h"
 
-#include <fstream>
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -15,27 +17,41 @@ constexpr wchar_t ErrorNotValid[] = L"Error: This does not appear to be a valid 
 constexpr wchar_t ErrorPassword[] = L"This file is password protected.";
 constexpr wchar_t ErrorNoDefinitions[] = L"Error: No engine or transmission definition files found in there.";
 
-bool IsRegularFile(const std::filesystem::path& path)
+// The refusal for a file that could not be read while it was being opened.
+std::wstring ReadFailure(const std::filesystem::path& path, const std::wstring& reason)
 {
-    // A folder opens as a stream without error here, and a pipe would block: only plain files
-    // (also through links) are read.
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec) && !ec;
+    return L"Error: The selected file could not be read:\r\n" + text::WideFromPath(path) + L"\r\n" + reason;
+}
+
+std::wstring SystemError(int error)
+{
+    return text::ToWide(std::strerror(error));
 }
 
 } // namespace
 
 bool PellucorEditor::OpenArchive(const std::wstring& path)
 {
-    // An exception past the first checks (allocation, the library, the streams) leaves no
-    // archive current, as the refusal for a missing template does.
+    const std::filesystem::path filePath = text::PathFromWide(path.c_str());
+    // Until the new archive is current, every way out leaves the previous one current with its
+    // path, list, template and checkbox; after that, a failure leaves no archive current, as
+    // the refusal for a missing template does.
+    bool madeCurrent = false;
+    auto refuseAfterCurrent = [this](const std::wstring& message) {
+        ShowError(message);
+        m_archive.reset();
+        m_archivePath.clear();
+        m_archiveIdentity = {};
+        m_componentFiles.clear();
+        return false;
+    };
     try
     {
-        const std::filesystem::path filePath = text::PathFromWide(path.c_str());
-        auto stream = std::make_unique<std::ifstream>();
-        if (IsRegularFile(filePath))
-            stream->open(filePath, std::ios::in | std::ios::binary);
-        if (!stream->is_open())
+        auto stream = std::make_unique<editor::FileInputStream>(m_files);
+        editor::FileInputBuffer& file = stream->File();
+        // Only a regular file (also through links) is opened: a folder or a FIFO is refused
+        // without blocking.
+        if (!file.Open(filePath))
         {
             ShowError(ErrorCannotOpen);
             return false;
@@ -43,6 +59,11 @@ bool PellucorEditor::OpenArchive(const std::wstring& path)
 
         char magic[3] = {};
         stream->read(magic, sizeof(magic));
+        if (file.Error() != 0)
+        {
+            ShowError(ReadFailure(filePath, SystemError(file.Error())));
+            return false;
+        }
         if (!stream->good())
         {
             ShowError(ErrorTooSmall);
@@ -61,6 +82,12 @@ bool PellucorEditor::OpenArchive(const std::wstring& path)
 
         // From here the archive owns the stream, also when Create throws.
         std::shared_ptr<ZipArchive> archive = ZipArchive::Create(stream.release());
+        // A directory read only in part would make a save drop the entries never seen.
+        if (file.Error() != 0)
+        {
+            ShowError(ReadFailure(filePath, SystemError(file.Error())));
+            return false;
+        }
         if (IsPasswordProtected(archive))
         {
             ShowError(ErrorPassword);
@@ -69,6 +96,8 @@ bool PellucorEditor::OpenArchive(const std::wstring& path)
 
         m_archive = std::move(archive);
         m_archivePath = filePath;
+        m_archiveIdentity = file.Identity();
+        madeCurrent = true;
 
         const bool isScs = text::EqualsIgnoreCase(text::WideFromPath(m_archivePath.extension()), std::wstring_view(L".scs"));
         EnableChangeExtension(!isScs);
@@ -76,21 +105,27 @@ bool PellucorEditor::OpenArchive(const std::wstring& path)
 
         FillTruckList();
 
+        // A template read only in part would give new trucks incomplete copies.
+        if (file.Error() != 0)
+            return refuseAfterCurrent(ReadFailure(filePath, SystemError(file.Error())));
         if (m_componentFiles.empty())
-        {
-            ShowError(ErrorNoDefinitions);
-            m_archive.reset();
-            m_archivePath.clear();
-            return false;
-        }
+            return refuseAfterCurrent(ErrorNoDefinitions);
         return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        const std::wstring message = ReadFailure(filePath, L"There is not enough memory.");
+        if (madeCurrent)
+            return refuseAfterCurrent(message);
+        ShowError(message);
+        return false;
     }
     catch (const std::exception& e)
     {
-        m_archive.reset();
-        m_archivePath.clear();
-        m_componentFiles.clear();
-        ShowError(L"Error: The selected file could not be read: " + editor::ReasonOf(e));
+        const std::wstring message = ReadFailure(filePath, editor::ReasonOf(e));
+        if (madeCurrent)
+            return refuseAfterCurrent(message);
+        ShowError(message);
         return false;
     }
 }
@@ -118,7 +153,7 @@ void PellucorEditor::FillTruckList()
     std::wstring listText;
     for (const auto& truck : trucks)
     {
-        listText += text::ToWide(truck);
+        listText += text::ToWide(patterns::TruckListLine(truck));
         listText += L"\r\n";
     }
     SetTruckListText(listText);

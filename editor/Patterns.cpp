@@ -179,3 +179,22 @@ std::vector<std::string> ParseTruckList(std::string_view text)
 }
 
 } // namespace patterns
+
+namespace patterns {
+
+std::string TruckListLine(std::string_view truck)
+{
+    std::string line(truck);
+    for (auto& c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return line;
+}
+
+bool IsListable(std::string_view truck)
+{
+    const auto names = ParseTruckList(TruckListLine(truck));
+    return names.size() == 1 && names.front() == truck;
+}
+
+} // namespace patterns

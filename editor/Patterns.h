@@ -30,4 +30,11 @@ std::optional<Span> FindAccessoryValue(std::string_view text, std::string_view k
 // holds blanks, one run of other characters, blanks and CRs, in that order, gives its run.
 std::vector<std::string> ParseTruckList(std::string_view text);
 
+// The line the truck list shows for a truck: its name, with each CR and LF (which would break
+// the line in two) shown as a blank.
+std::string TruckListLine(std::string_view truck);
+// Whether the list can hold the truck: its line parses back as exactly its name. A name with
+// white space inside cannot be held, so leaving it out of the list cannot mean removing it.
+bool IsListable(std::string_view truck);
+
 } // namespace patterns

@@ -2,6 +2,8 @@
 // The editor's logic: open a definition archive, list its trucks, keep the first truck's
 // engine and transmission files as the template, add and remove trucks, save. It knows no
 // window type: the dialog derives from it and supplies the window operations below.
+#include "editor/FileInput.h"
+#include "editor/FileOperations.h"
 #include "zip/ZipArchive.h"
 
 #include <filesystem>
@@ -36,6 +38,8 @@ public:
 
     void AddTruck(std::string truck);
     void RemoveTruck(std::string truck);
+    // RemoveTruck for each of the trucks, in one pass over the entries.
+    void RemoveTrucks(const std::vector<std::string>& trucks);
     void OnSaveAndClose();
 
     const std::filesystem::path& GetArchivePath() const { return m_archivePath; }
@@ -53,7 +57,13 @@ protected:
     // Ends the modal dialog with `result`; the editor only ever ends it with DialogResultOk.
     virtual void CloseDialog(int result) = 0;
 
+    // The file system calls that opening and saving use; copied into each file they open.
+    editor::FileOperations m_files = editor::SystemFileOperations();
+
     std::shared_ptr<ZipArchive> m_archive;
     std::filesystem::path m_archivePath;
+    // The current archive's file as it was opened; a save writes only while the file on disk
+    // still is that file, unchanged.
+    editor::FileIdentity m_archiveIdentity;
     std::vector<ComponentFile> m_componentFiles;
 };

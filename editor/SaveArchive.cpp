@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <ostream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -25,59 +27,68 @@ bool IsUnsafeTruckName(const std::string& name)
     return name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos;
 }
 
-// Whether writing to `candidate` could destroy something: the input itself (by name in any
-// letter case, or as the same file through a link), or whatever a symbolic link there points to.
-bool IsUnusableTempPath(const std::filesystem::path& candidate, const std::filesystem::path& input)
+constexpr wchar_t NotChanged[] = L"\r\n The file was not changed.";
+
+std::wstring SystemError(int error)
 {
-    if (text::EqualsIgnoreCase(candidate.filename().native(), input.filename().native()))
-        return true;
-    std::error_code ec;
-    const auto status = std::filesystem::symlink_status(candidate, ec);
-    if (ec || !std::filesystem::exists(status))
-        return false;
-    if (std::filesystem::is_symlink(status))
-        return true;
-    return std::filesystem::equivalent(candidate, input, ec) || ec;
+    return text::ToWide(std::strerror(error));
 }
 
-// The input path with the temporary extension; when that cannot be used, another free name in
-// the same folder. Empty when none is found.
-std::filesystem::path ChooseTempPath(const std::filesystem::path& input)
+// The n-th name the temporary file may take: the input's name with the temporary extension,
+// then the same with a number before it.
+std::filesystem::path TempCandidate(const std::filesystem::path& input, int n)
 {
     std::filesystem::path candidate = input;
-    candidate.replace_extension(TempExtension);
-    if (!IsUnusableTempPath(candidate, input))
-        return candidate;
-    for (int n = 1; n <= 1000; ++n)
+    candidate.replace_extension(n == 0 ? std::string(TempExtension) : "." + std::to_string(n) + TempExtension);
+    return candidate;
+}
+
+// Creates the temporary file beside the input. A plain file left at the name by an earlier save
+// is replaced; anything else there (the input itself, also through another name, a link, a
+// folder, a FIFO, a socket, a device) is left alone and the next free name is taken. The file is
+// only ever created new, so nothing that appears at the name meanwhile is opened either.
+// On failure, `path` names the file that could not be created and `file` holds the reason.
+bool CreateTempFile(FileOutputBuffer& file, const editor::FileOperations& ops, const std::filesystem::path& input,
+                    const editor::FileIdentity& inputIdentity, std::filesystem::path& path)
+{
+    for (int n = 0; n <= 1000; ++n)
     {
-        candidate = input;
-        candidate.replace_extension("." + std::to_string(n) + TempExtension);
-        std::error_code ec;
-        const bool free = std::filesystem::symlink_status(candidate, ec).type() == std::filesystem::file_type::not_found;
-        if (free && !IsUnusableTempPath(candidate, input))
-            return candidate;
+        path = TempCandidate(input, n);
+        if (text::EqualsIgnoreCase(path.filename().native(), input.filename().native()))
+            continue;
+        struct stat status{};
+        if (ops.lstat(path.c_str(), &status) == 0)
+        {
+            const bool leftover = S_ISREG(status.st_mode) &&
+                                  !(status.st_dev == inputIdentity.device && status.st_ino == inputIdentity.inode);
+            if (!leftover || (ops.unlink(path.c_str()) != 0 && errno != ENOENT))
+                continue;
+        }
+        if (file.Create(path))
+            return true;
+        if (file.Error() != EEXIST)
+            return false;
     }
-    return {};
+    path = TempCandidate(input, 0);
+    return false;
 }
 
 // Removes the temporary file unless the save went through.
 class TempFileGuard
 {
 public:
-    explicit TempFileGuard(std::filesystem::path path) : path(std::move(path)) {}
+    TempFileGuard(const editor::FileOperations& ops, std::filesystem::path path) : ops(ops), path(std::move(path)) {}
     ~TempFileGuard()
     {
         if (!committed)
-        {
-            std::error_code ec;
-            std::filesystem::remove(path, ec);
-        }
+            ops.unlink(path.c_str());
     }
     TempFileGuard(const TempFileGuard&) = delete;
     TempFileGuard& operator=(const TempFileGuard&) = delete;
     void Commit() { committed = true; }
 
 private:
+    const editor::FileOperations& ops;
     std::filesystem::path path;
     bool committed = false;
 };
@@ -93,20 +104,82 @@ void SyncFolder(const std::filesystem::path& folder)
     }
 }
 
-std::wstring ErrorText(int error)
+// Whether the file at `path` still is the opened file, unchanged: a file put in its place, one
+// written to in place, or none at all must be neither overwritten nor removed.
+bool IsUnchanged(const editor::FileOperations& ops, const std::filesystem::path& path,
+                 const editor::FileIdentity& identity)
 {
-    return text::ToWide(std::strerror(error));
+    struct stat status{};
+    return ops.stat(path.c_str(), &status) == 0 && editor::FileIdentity::Of(status).SameFileAs(identity);
+}
+
+std::wstring ChangedOnDisk(const std::filesystem::path& path)
+{
+    return L"Error: Another program changed the file since it was opened:\r\n" + text::WideFromPath(path) +
+           L"\r\n Nothing was saved. Open the file again to edit its current contents.";
+}
+
+// Why writing the archive failed, when the output file itself reported nothing.
+std::wstring WriteFailureReason(const ZipArchive& archive, int inputError)
+{
+    if (inputError != 0)
+        return L"The opened file could not be read (" + SystemError(inputError) + L").";
+    switch (archive.GetWriteFailure())
+    {
+    case WriteFailure::TooManyEntries:
+        return L"The archive would have too many entries for the ZIP format (at most 65,535).";
+    case WriteFailure::FieldTooLong:
+        return L"The name, comment or extra field of an entry is too long for the ZIP format.";
+    case WriteFailure::OffsetTooLarge:
+        return L"The archive would reach 4 GiB, too large for the ZIP format.";
+    case WriteFailure::CodecFailed:
+        return L"An entry could not be compressed (the compression library reported " +
+               std::to_wstring(archive.GetWriteFailureCode()) + L").";
+    case WriteFailure::SourceFailed:
+        return L"The data of a new entry could not be read.";
+    case WriteFailure::InputFailed:
+        return L"The opened file's data could not be read completely; the file may be damaged.";
+    case WriteFailure::PositionMismatch:
+        return L"The temporary file's position did not match the data written to it.";
+    case WriteFailure::OutputFailed:
+        return L"The temporary file did not take all the data.";
+    case WriteFailure::None:
+        break;
+    }
+    return L"The archive could not be written completely.";
 }
 
 } // namespace
 
 void PellucorEditor::RemoveTruck(std::string truck)
 {
-    const std::string prefix = layout::TruckFolder(truck);
+    RemoveTrucks({std::move(truck)});
+}
+
+void PellucorEditor::RemoveTrucks(const std::vector<std::string>& trucks)
+{
+    // An entry lies in a truck's folder when it starts with the root, the truck's name and "/"
+    // (ASCII case ignored). A truck name holds no "/", so the name component right after the
+    // root decides: one pass over the entries serves every truck.
+    std::unordered_set<std::string> folded;
+    for (const auto& truck : trucks)
+        folded.insert(text::FoldAscii(truck));
+    if (folded.empty())
+        return;
+    const size_t truckStart = layout::TruckRoot.size();
     // From the back, so that the indexes still to visit stay valid.
     for (size_t i = m_archive->GetEntriesCount(); i-- > 0;)
-        if (text::StartsWithIgnoreCase(m_archive->GetEntry(i)->GetFullName(), prefix))
+    {
+        const auto entry = m_archive->GetEntry(i);
+        const std::string_view name = entry->GetFullName();
+        if (!text::StartsWithIgnoreCase(name, layout::TruckRoot))
+            continue;
+        const size_t slash = name.find('/', truckStart);
+        if (slash == std::string_view::npos)
+            continue;
+        if (folded.count(text::FoldAscii(name.substr(truckStart, slash - truckStart))) != 0)
             m_archive->RemoveEntry(i);
+    }
 }
 
 void PellucorEditor::OnSaveAndClose()
@@ -125,77 +198,112 @@ void PellucorEditor::OnSaveAndClose()
             ShowError(L"Error: No truck selected in Step 2.");
             return;
         }
+
+        // IndexOf's answers come from sets of case-folded names.
+        std::vector<std::string> archiveTrucks = ScanTrucks();
+        std::unordered_set<std::string> known;
+        for (const auto& truck : archiveTrucks)
+            known.insert(text::FoldAscii(truck));
+        // A truck the list cannot hold is shown on a line that gives no name, or (a CR or LF at
+        // an end of its name) a shortened one; such a name is no new truck.
+        std::unordered_set<std::string> shownOnly;
+        for (const auto& truck : archiveTrucks)
+            if (!patterns::IsListable(truck))
+                for (const auto& name : patterns::ParseTruckList(patterns::TruckListLine(truck)))
+                    shownOnly.insert(text::FoldAscii(name));
+
+        // The additions, in list order, once each. Only a name about to be added must keep its
+        // entries inside its own truck folder; a truck already in the archive under any name is
+        // kept or removed like every other.
+        std::vector<std::string> additions;
         for (const auto& name : listed)
         {
+            std::string folded = text::FoldAscii(name);
+            if (known.count(folded) != 0 || shownOnly.count(folded) != 0)
+                continue;
             if (IsUnsafeTruckName(name))
             {
                 ShowError(L"Error: Invalid truck name in Step 2: " + text::ToWide(name));
                 return;
             }
+            additions.push_back(name);
+            known.insert(std::move(folded));
         }
 
-        // Additions in list order, then removals; IndexOf's answers come from sets of
-        // case-folded names.
-        std::vector<std::string> archiveTrucks = ScanTrucks();
-        std::unordered_set<std::string> known;
-        for (const auto& truck : archiveTrucks)
-            known.insert(text::FoldAscii(truck));
-        for (const auto& name : listed)
+        if (!IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
         {
-            std::string folded = text::FoldAscii(name);
-            if (known.count(folded) != 0)
-                continue;
+            ShowError(ChangedOnDisk(m_archivePath));
+            return;
+        }
+
+        for (const auto& name : additions)
+        {
             AddTruck(name);
             archiveTrucks.push_back(name);
-            known.insert(std::move(folded));
         }
         std::unordered_set<std::string> listedFolded;
         for (const auto& name : listed)
             listedFolded.insert(text::FoldAscii(name));
+        std::vector<std::string> dropped;
         for (const auto& truck : archiveTrucks)
-            if (listedFolded.count(text::FoldAscii(truck)) == 0)
-                RemoveTruck(truck);
+            if (listedFolded.count(text::FoldAscii(truck)) == 0 && patterns::IsListable(truck))
+                dropped.push_back(truck);
+        RemoveTrucks(dropped);
 
-        std::filesystem::path tempPath = ChooseTempPath(m_archivePath);
-        FileOutputBuffer file;
-        if (tempPath.empty() || !file.Open(tempPath))
+        FileOutputBuffer file(m_files);
+        std::filesystem::path tempPath;
+        if (!CreateTempFile(file, m_files, m_archivePath, m_archiveIdentity, tempPath))
         {
-            if (tempPath.empty())
-            {
-                tempPath = m_archivePath;
-                tempPath.replace_extension(TempExtension);
-            }
             ShowError(L"Error: Failed creating temp file:\r\n" + text::WideFromPath(tempPath) +
                       L"\r\n Check folder permissions, or if disk is full or unreachable.");
             return;
         }
-        TempFileGuard guard(tempPath);
+        TempFileGuard guard(m_files, tempPath);
         const std::wstring tempName = text::WideFromPath(tempPath);
 
+        auto* input = dynamic_cast<editor::FileInputStream*>(m_archive->GetInputStream());
+        if (input)
+            input->File().ClearError();
         std::ostream out(&file);
         m_archive->WriteToStream(out);
         out.flush();
-        const std::istream* input = m_archive->GetInputStream();
-        if (!out.good() || (input && input->bad()))
+        const int inputError = input ? input->File().Error() : 0;
+        const bool written = out.good() && file.Flush() && inputError == 0;
+        // A file changed under the archive explains any failure best, and spoils any success.
+        if (!IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
         {
-            const std::wstring reason = file.Error() != 0 ? ErrorText(file.Error())
-                                                          : L"The archive's data could not be read completely.";
-            ShowError(L"Error: Failed writing temp file:\r\n" + tempName + L"\r\n" + reason +
-                      L"\r\n The file was not changed.");
+            ShowError(ChangedOnDisk(m_archivePath));
+            return;
+        }
+        if (!written)
+        {
+            if (file.Error() != 0)
+                ShowError(L"Error: Failed writing temp file:\r\n" + tempName + L"\r\n" + SystemError(file.Error()) +
+                          NotChanged);
+            else
+                ShowError(L"Error: The archive could not be saved:\r\n" + WriteFailureReason(*m_archive, inputError) +
+                          NotChanged);
             return;
         }
 
-        // The result keeps the input's permissions (as far as the file system allows).
-        std::error_code ec;
-        const auto inputStatus = std::filesystem::status(m_archivePath, ec);
-        if (!ec)
-            std::filesystem::permissions(tempPath, inputStatus.permissions(), std::filesystem::perm_options::replace, ec);
-
-        // Written, flushed, synced and closed, each step checked, before the input is touched.
-        if (!file.SyncAndClose())
+        // The result takes the input's owner, group and mode, and is forced to the disk and
+        // closed, each step checked, before anything on disk is touched.
+        if (!file.SetOwnerAndMode(m_archiveIdentity.owner, m_archiveIdentity.group, m_archiveIdentity.mode))
+        {
+            ShowError(L"Error: Failed writing temp file:\r\n" + tempName + L"\r\n" + SystemError(file.Error()) +
+                      NotChanged);
+            return;
+        }
+        const bool synced = file.Sync();
+        if (!file.Close() || !synced)
         {
             ShowError(L"Error: Failed writing temp file to disk:\r\n" + tempName + L"\r\n" +
-                      ErrorText(file.Error()) + L"\r\n The file was not changed.");
+                      SystemError(file.Error()) + NotChanged);
+            return;
+        }
+        if (!IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
+        {
+            ShowError(ChangedOnDisk(m_archivePath));
             return;
         }
 
@@ -205,32 +313,36 @@ void PellucorEditor::OnSaveAndClose()
 
         // An atomic replace: at every instant the archive exists whole under its own name or
         // under the target's.
-        std::filesystem::rename(tempPath, target, ec);
-        if (ec)
+        if (m_files.rename(tempPath.c_str(), target.c_str()) != 0)
         {
+            const int error = errno;
             ShowError(L"Error: Failed moving temp file:\r\n" + tempName + L"\r\n to:\r\n" +
-                      text::WideFromPath(target) + L"\r\n" + text::ToWide(ec.message()) +
-                      L"\r\n The file was not changed.");
+                      text::WideFromPath(target) + L"\r\n" + SystemError(error) + NotChanged);
             return;
         }
         guard.Commit();
-        const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-        SyncFolder(folder);
+        SyncFolder(target.has_parent_path() ? target.parent_path() : std::filesystem::path("."));
 
         // Only now let go of the input: release the archive (closing the file), and remove the
-        // input when the result went to another name.
+        // input when the result went to another name, unless it is no longer the opened file.
         m_archive.reset();
-        if (target != m_archivePath)
-            std::filesystem::remove(m_archivePath, ec);
+        if (target != m_archivePath && IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
+            m_files.unlink(m_archivePath.c_str());
+    }
+    catch (const std::bad_alloc&)
+    {
+        ShowError(std::wstring(L"Error: Saving failed: There is not enough memory.") + NotChanged);
+        return;
     }
     catch (const std::exception& e)
     {
         // The temporary file (if any) went with its guard; the input is untouched.
-        ShowError(L"Error: Saving failed: " + editor::ReasonOf(e) + L"\r\n The file was not changed.");
+        ShowError(L"Error: Saving failed: " + editor::ReasonOf(e) + NotChanged);
         return;
     }
 
     m_archivePath.clear();
+    m_archiveIdentity = {};
     m_componentFiles.clear();
     CloseDialog(DialogResultOk);
 }

@@ -19,60 +19,61 @@ int PellucorEditor::IndexOf(const std::vector<std::string>& list, const std::str
 
 namespace {
 
-// The case-folded names of all trucks that hold at least one non-folder entry in a component
-// folder. A truck name holds no '/', so such an entry's truck is the name component right after
-// the root; one pass over the entries answers every later question in constant time.
-std::unordered_set<std::string> TrucksWithComponents(const ZipArchive& archive)
+// Whether the entry is a file in a component folder of a truck: the name component right after
+// the root is the truck (a truck name holds no '/'), followed by a kind word and '/'. The truck
+// name is put in `truck`.
+bool IsComponentFile(const ZipArchiveEntry& entry, std::string_view& truck)
 {
-    std::unordered_set<std::string> trucks;
-    const size_t count = archive.GetEntriesCount();
-    for (size_t i = 0; i < count; ++i)
+    if (entry.IsDirectory())
+        return false;
+    const std::string_view name = entry.GetFullName();
+    if (!text::StartsWithIgnoreCase(name, layout::TruckRoot))
+        return false;
+    const size_t truckStart = layout::TruckRoot.size();
+    const size_t slash = name.find('/', truckStart);
+    if (slash == std::string_view::npos || slash == truckStart)
+        return false;
+    const std::string_view rest = name.substr(slash + 1);
+    for (const auto kind : layout::ComponentKinds)
     {
-        const auto entry = archive.GetEntry(i);
-        if (entry->IsDirectory())
-            continue;
-        const std::string& name = entry->GetFullName();
-        if (!text::StartsWithIgnoreCase(name, layout::TruckRoot))
-            continue;
-        const size_t truckStart = layout::TruckRoot.size();
-        const size_t slash = name.find('/', truckStart);
-        if (slash == std::string::npos || slash == truckStart)
-            continue;
-        const std::string_view rest = std::string_view(name).substr(slash + 1);
-        for (const auto kind : layout::ComponentKinds)
+        if (text::StartsWithIgnoreCase(rest, kind) && rest.size() > kind.size() && rest[kind.size()] == '/')
         {
-            if (text::StartsWithIgnoreCase(rest, kind) && rest.size() > kind.size() && rest[kind.size()] == '/')
-            {
-                trucks.insert(text::FoldAscii(std::string_view(name).substr(truckStart, slash - truckStart)));
-                break;
-            }
+            truck = name.substr(truckStart, slash - truckStart);
+            return true;
         }
     }
-    return trucks;
+    return false;
 }
 
 } // namespace
 
 std::vector<std::string> PellucorEditor::ScanTrucks()
 {
-    // Same result as asking TruckHasComponents and IndexOf for every matching entry, in linear
-    // time: both questions are answered from sets of case-folded names.
-    std::vector<std::string> trucks;
-    const auto withComponents = TrucksWithComponents(*m_archive);
-    std::unordered_set<std::string> listed;
+    // Same result as asking TruckHasComponents and IndexOf for every matching entry, in one
+    // linear pass: whether a truck has component files does not depend on the letter case of
+    // the name asked for, so each truck's first spelling is noted, and the trucks without
+    // component files are dropped at the end.
+    std::vector<std::pair<std::string, std::string>> candidates; // folded name, first spelling
+    std::unordered_set<std::string> seen;
+    std::unordered_set<std::string> withComponents;
     const size_t count = m_archive->GetEntriesCount();
     for (size_t i = 0; i < count; ++i)
     {
         const auto entry = m_archive->GetEntry(i);
+        std::string_view truck;
+        if (IsComponentFile(*entry, truck))
+            withComponents.insert(text::FoldAscii(truck));
         const auto candidate = patterns::MatchTruckFolder(entry->GetFullName());
         if (!candidate)
             continue;
         std::string folded = text::FoldAscii(*candidate);
-        if (withComponents.count(folded) == 0)
-            continue;
-        if (listed.insert(std::move(folded)).second)
-            trucks.emplace_back(*candidate);
+        if (seen.insert(folded).second)
+            candidates.emplace_back(std::move(folded), std::string(*candidate));
     }
+    std::vector<std::string> trucks;
+    for (auto& [folded, spelling] : candidates)
+        if (withComponents.count(folded) != 0)
+            trucks.push_back(std::move(spelling));
     return trucks;
 }
 

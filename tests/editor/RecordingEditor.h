@@ -18,6 +18,7 @@ public:
 
     using PellucorEditor::m_archive;
     using PellucorEditor::m_componentFiles;
+    using PellucorEditor::m_files; // the file system calls, for failures made on purpose
 
     bool Open(const std::filesystem::path& path) { return OpenArchive(text::WideFromPath(path)); }
 

@@ -4,6 +4,11 @@
 #include "tests/common/DefinitionArchives.h"
 #include "tests/common/TestUtil.h"
 
+#include "zip/StoreMethod.h"
+#include "zip/ZipArchive.h"
+#include "zip/mem_stream.h"
+
+#include <fstream>
 #include <gtest/gtest.h>
 
 inline std::filesystem::path MakeArchive(const testutil::TempDir& dir, const std::string& name,
@@ -12,6 +17,36 @@ inline std::filesystem::path MakeArchive(const testutil::TempDir& dir, const std
     const auto path = dir / name;
     testutil::BuildArchive(path, entries, testutil::ArchiveTool::Python, testutil::ArchiveMethod::Stored);
     return path;
+}
+
+// Writes an archive with this library, stored: for names no peer tool takes as given (white
+// space, line breaks, bytes that are not UTF-8, "." and "..").
+inline void WriteOwnArchive(const std::filesystem::path& path, const std::vector<testutil::SampleEntry>& entries)
+{
+    auto archive = ZipArchive::Create(nullptr);
+    for (const auto& e : entries)
+    {
+        auto entry = archive->CreateEntry(e.name);
+        ASSERT_TRUE(entry) << e.name;
+        if (e.name.back() == '/')
+            continue;
+        basic_imemstream<char> data(e.data.data(), e.data.size());
+        entry->SetCompressionStream(data, std::make_shared<StoreMethod>(), CompressAtOnce);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    archive->WriteToStream(out);
+    out.close();
+    ASSERT_TRUE(out.good()) << path;
+}
+
+// The entry names of an archive as this library reads them, in archive order.
+inline std::vector<std::string> OwnEntryNames(const std::filesystem::path& path)
+{
+    auto archive = ZipArchive::Create(new std::ifstream(path, std::ios::binary));
+    std::vector<std::string> names;
+    for (size_t i = 0; i < archive->GetEntriesCount(); ++i)
+        names.push_back(archive->GetEntry(i)->GetFullName());
+    return names;
 }
 
 // Gives the named entry a method this library cannot decode ("method"), or flips its first
