@@ -10,8 +10,11 @@ namespace editor {
 namespace {
 
 // Large enough that a run of small entries (a local header and a few KiB of data each) is
-// served from memory for hundreds of entries per read.
+// served from memory for dozens of entries per read.
 constexpr size_t BufferSize = 1 << 20;
+// A request at least this large that the buffer cannot serve whole goes straight to the caller's
+// memory for the part the buffer lacks: large stored data are then copied once, not twice.
+constexpr std::streamsize DirectReadSize = 64 << 10;
 
 } // namespace
 
@@ -121,10 +124,9 @@ std::streamsize FileInputBuffer::xsgetn(char* data, std::streamsize count)
             continue;
         }
         const std::streamsize rest = count - done;
-        if (rest >= static_cast<std::streamsize>(buffer.size()) && fd >= 0)
+        if (rest >= DirectReadSize && fd >= 0)
         {
-            // A request as large as the buffer goes straight to the caller's memory; the buffer
-            // then starts empty where the request ended.
+            // The buffer then starts empty where the request ended.
             const off_t position = Position();
             const ssize_t got = ReadAt(data + done, static_cast<size_t>(rest), position);
             const off_t after = position + std::max<ssize_t>(got, 0);

@@ -2,18 +2,20 @@
 
 #include "zip/ZipArchiveEntry.h"
 
-#include <vector>
+#include <memory>
 
 void CopyStream(std::istream& input, std::ostream& output)
 {
-    std::vector<char> buffer(CopyBufferSize);
+    // Not zeroed: a small copy touches only the pages it uses.
+    const std::unique_ptr<char[]> buffer(new char[CopyBufferSize]);
+    const auto size = static_cast<std::streamsize>(CopyBufferSize);
     std::streamsize got;
     do
     {
-        input.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        input.read(buffer.get(), size);
         got = input.gcount();
-        output.write(buffer.data(), got);
-    } while (got == static_cast<std::streamsize>(buffer.size()));
+        output.write(buffer.get(), got);
+    } while (got == size);
 }
 
 bool SeekInputTo(std::istream& input, std::streamoff offset)

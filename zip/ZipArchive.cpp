@@ -249,11 +249,16 @@ void ZipArchive::ReadDirectoryFrom(std::istream& directory)
 
 std::shared_ptr<ZipArchiveEntry> ZipArchive::CreateEntry(const std::string& name)
 {
-    for (const auto& entry : entries)
+    if (!nameIndexValid)
     {
-        if (entry->centralHeader.FileName == name)
-            return nullptr;
+        nameIndex.clear();
+        nameIndex.reserve(entries.size() + entries.size() / 4);
+        for (const auto& entry : entries)
+            nameIndex.insert(entry->centralHeader.FileName);
+        nameIndexValid = true;
     }
+    if (nameIndex.count(name) != 0)
+        return nullptr;
     if (!ZipArchiveEntry::IsValidFileName(name))
         return nullptr;
     // A name length is a 16-bit field: a longer name could not be written.
@@ -261,7 +266,6 @@ std::shared_ptr<ZipArchiveEntry> ZipArchive::CreateEntry(const std::string& name
         return nullptr;
 
     std::shared_ptr<ZipArchiveEntry> entry(new ZipArchiveEntry());
-    entry->archive = this;
     entry->hasNewData = true;
     entry->centralHeader.VersionMadeBy = VersionMadeByLibrary;
     entry->centralHeader.VersionNeededToExtract = VersionNeededDefault;
@@ -271,7 +275,10 @@ std::shared_ptr<ZipArchiveEntry> ZipArchive::CreateEntry(const std::string& name
     entry->centralHeader.CompressionMethod = 0;
     if (IsUtf8BeyondAscii(entry->centralHeader.FileName))
         entry->centralHeader.GeneralPurposeBitFlag |= FlagUtf8;
+    // Named before it belongs to the archive, so that naming it leaves the index valid.
+    entry->archive = this;
     entries.push_back(entry);
+    nameIndex.insert(entry->centralHeader.FileName);
     return entry;
 }
 
@@ -281,6 +288,7 @@ void ZipArchive::RemoveEntry(size_t index)
         return;
     std::shared_ptr<ZipArchiveEntry> entry = std::move(entries[index]);
     entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+    nameIndexValid = false;
     // From now on the entry reaches nothing of the archive. Streams it handed out over the input
     // (a caller may still be reading one, say as another entry's new data) stay readable until
     // the archive goes, so the archive remembers the entry while somebody holds it.

@@ -12,6 +12,8 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 class StagedOutput;
@@ -101,4 +103,9 @@ private:
     // Removed entries that somebody still held: their streams over the input end with the archive.
     std::vector<std::weak_ptr<ZipArchiveEntry>> removedEntries;
     size_t removedPruneAt = 16;
+    // The listed entries' names, so that CreateEntry's test for a taken name costs no walk over
+    // every entry. The views point into the entries' headers: any change of a name, and any
+    // removal, makes the index stale, and the next CreateEntry builds it again.
+    std::unordered_set<std::string_view> nameIndex;
+    bool nameIndexValid = false;
 };

@@ -1,5 +1,6 @@
 #include "zip/ZipArchiveEntry.h"
 
+#include "zip/ZipArchive.h"
 #include "zip/sub_stream.h"
 
 #include <algorithm>
@@ -43,6 +44,7 @@ std::string ZipArchiveEntry::NormalizeName(const std::string& path)
 void ZipArchiveEntry::SetFullName(const std::string& path)
 {
     const bool isFolder = !path.empty() && (path.back() == '/' || path.back() == '\\');
+    NameChanging();
     centralHeader.FileName = NormalizeName(path);
     fileName = GetFileNameFromPath(centralHeader.FileName);
     SetDirectoryFlag(isFolder);
@@ -56,6 +58,7 @@ void ZipArchiveEntry::SetDirectoryFlag(bool isDirectory)
     std::string& name = centralHeader.FileName;
     if (newAttributes != oldAttributes)
     {
+        NameChanging();
         if (isDirectory && (name.empty() || name.back() != '/'))
             name += '/';
         else if (!isDirectory && !name.empty() && name.back() == '/')
@@ -68,6 +71,12 @@ void ZipArchiveEntry::SetDirectoryFlag(bool isDirectory)
         centralHeader.UncompressedSize = 0;
     }
     centralHeader.ExternalFileAttributes = newAttributes;
+}
+
+void ZipArchiveEntry::NameChanging()
+{
+    if (archive)
+        archive->nameIndexValid = false;
 }
 
 void ZipArchiveEntry::CloseStreams()

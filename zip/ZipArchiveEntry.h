@@ -87,6 +87,8 @@ private:
     // The full name a path becomes: backslashes turned into slashes, leading slashes dropped,
     // runs of slashes collapsed.
     static std::string NormalizeName(const std::string& path);
+    // Tells the archive that this entry's name is about to change.
+    void NameChanging();
     // The archive's input stream, or null once the archive is gone.
     std::istream* GetInputStream() const;
     // Releases the decompression chain only; data given to the entry stay.

@@ -1,5 +1,7 @@
 #include "zip/ZipRecords.h"
 
+#include <algorithm>
+
 namespace {
 
 // A refused header gives the stream back in the good state, moved back by what its last
@@ -50,6 +52,62 @@ void WriteExtraArea(std::ostream& stream, std::vector<ExtraField>& fields)
     for (auto& field : fields)
         field.Serialize(stream);
 }
+
+// The fixed fields of a record gathered into one block, so that writing a header costs one
+// call on the stream instead of one per field.
+class FieldBlock
+{
+public:
+    template <class T>
+    FieldBlock& Put(T field)
+    {
+        static_assert(std::is_integral<T>::value && std::is_unsigned<T>::value, "unsigned fields only");
+        for (size_t i = 0; i < sizeof(T); ++i)
+            bytes[size++] = static_cast<char>((field >> (8 * i)) & 0xFF);
+        return *this;
+    }
+    void WriteTo(std::ostream& stream) const { stream.write(bytes, static_cast<std::streamsize>(size)); }
+
+private:
+    char bytes[46];
+    size_t size = 0;
+};
+
+// The fixed fields of a record read as one block. Each field takes its bytes in turn, those the
+// stream did not deliver counting as 0, exactly as reading field by field would; Last gives
+// what the most recent field received.
+class FieldReader
+{
+public:
+    FieldReader(std::istream& stream, size_t length)
+    {
+        length = std::min(length, sizeof(bytes));
+        stream.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(length));
+        delivered = static_cast<size_t>(std::max<std::streamsize>(0, stream.gcount()));
+    }
+    template <class T>
+    FieldReader& Get(T& field)
+    {
+        static_assert(std::is_integral<T>::value && std::is_unsigned<T>::value, "unsigned fields only");
+        T value = 0;
+        for (size_t i = 0; i < sizeof(T); ++i)
+            value = static_cast<T>(value | (static_cast<T>(bytes[offset + i]) << (8 * i)));
+        field = value;
+        last = static_cast<std::streamsize>(std::min(sizeof(T), delivered > offset ? delivered - offset : 0));
+        offset += sizeof(T);
+        return *this;
+    }
+    std::streamsize Last() const { return last; }
+
+private:
+    unsigned char bytes[46] = {};
+    size_t delivered = 0;
+    size_t offset = 0;
+    std::streamsize last = 0;
+};
+
+constexpr size_t LocalHeaderFixedSize = 30;
+constexpr size_t CentralHeaderFixedSize = 46;
 
 } // namespace
 
@@ -110,19 +168,20 @@ bool LocalFileHeader::Deserialize(std::istream& stream)
     FileName.clear();
     ExtraFields.clear();
 
-    ReadField(stream, Signature);
-    ReadField(stream, VersionNeededToExtract);
-    ReadField(stream, GeneralPurposeBitFlag);
-    ReadField(stream, CompressionMethod);
-    ReadField(stream, LastModificationTime);
-    ReadField(stream, LastModificationDate);
-    ReadField(stream, Crc32);
-    ReadField(stream, CompressedSize);
-    ReadField(stream, UncompressedSize);
-    ReadField(stream, FileNameLength);
-    std::streamsize last = ReadField(stream, ExtraFieldLength);
+    FieldReader fields(stream, LocalHeaderFixedSize);
+    fields.Get(Signature)
+        .Get(VersionNeededToExtract)
+        .Get(GeneralPurposeBitFlag)
+        .Get(CompressionMethod)
+        .Get(LastModificationTime)
+        .Get(LastModificationDate)
+        .Get(Crc32)
+        .Get(CompressedSize)
+        .Get(UncompressedSize)
+        .Get(FileNameLength)
+        .Get(ExtraFieldLength);
     if (stream.fail() || Signature != LocalFileHeaderSignature)
-        return RefuseHeader(stream, last);
+        return RefuseHeader(stream, fields.Last());
 
     ReadFixedString(stream, FileName, FileNameLength);
     if (ExtraFieldLength > 0)
@@ -141,17 +200,19 @@ void LocalFileHeader::Serialize(std::ostream& stream)
     FileNameLength = static_cast<uint16_t>(FileName.size());
     ExtraFieldLength = static_cast<uint16_t>(extraLength);
 
-    WriteField(stream, Signature);
-    WriteField(stream, VersionNeededToExtract);
-    WriteField(stream, GeneralPurposeBitFlag);
-    WriteField(stream, CompressionMethod);
-    WriteField(stream, LastModificationTime);
-    WriteField(stream, LastModificationDate);
-    WriteField(stream, Crc32);
-    WriteField(stream, CompressedSize);
-    WriteField(stream, UncompressedSize);
-    WriteField(stream, FileNameLength);
-    WriteField(stream, ExtraFieldLength);
+    FieldBlock()
+        .Put(Signature)
+        .Put(VersionNeededToExtract)
+        .Put(GeneralPurposeBitFlag)
+        .Put(CompressionMethod)
+        .Put(LastModificationTime)
+        .Put(LastModificationDate)
+        .Put(Crc32)
+        .Put(CompressedSize)
+        .Put(UncompressedSize)
+        .Put(FileNameLength)
+        .Put(ExtraFieldLength)
+        .WriteTo(stream);
     WriteBytes(stream, FileName);
     if (ExtraFieldLength != 0)
         WriteExtraArea(stream, ExtraFields);
@@ -163,25 +224,26 @@ bool CentralDirectoryFileHeader::Deserialize(std::istream& stream)
     ExtraFields.clear();
     FileComment.clear();
 
-    ReadField(stream, Signature);
-    ReadField(stream, VersionMadeBy);
-    ReadField(stream, VersionNeededToExtract);
-    ReadField(stream, GeneralPurposeBitFlag);
-    ReadField(stream, CompressionMethod);
-    ReadField(stream, LastModificationTime);
-    ReadField(stream, LastModificationDate);
-    ReadField(stream, Crc32);
-    ReadField(stream, CompressedSize);
-    ReadField(stream, UncompressedSize);
-    ReadField(stream, FileNameLength);
-    ReadField(stream, ExtraFieldLength);
-    ReadField(stream, FileCommentLength);
-    ReadField(stream, DiskNumberStart);
-    ReadField(stream, InternalFileAttributes);
-    ReadField(stream, ExternalFileAttributes);
-    std::streamsize last = ReadField(stream, RelativeOffsetOfLocalHeader);
+    FieldReader fields(stream, CentralHeaderFixedSize);
+    fields.Get(Signature)
+        .Get(VersionMadeBy)
+        .Get(VersionNeededToExtract)
+        .Get(GeneralPurposeBitFlag)
+        .Get(CompressionMethod)
+        .Get(LastModificationTime)
+        .Get(LastModificationDate)
+        .Get(Crc32)
+        .Get(CompressedSize)
+        .Get(UncompressedSize)
+        .Get(FileNameLength)
+        .Get(ExtraFieldLength)
+        .Get(FileCommentLength)
+        .Get(DiskNumberStart)
+        .Get(InternalFileAttributes)
+        .Get(ExternalFileAttributes)
+        .Get(RelativeOffsetOfLocalHeader);
     if (stream.fail() || Signature != CentralDirectoryFileHeaderSignature)
-        return RefuseHeader(stream, last);
+        return RefuseHeader(stream, fields.Last());
 
     ReadFixedString(stream, FileName, FileNameLength);
     if (ExtraFieldLength > 0)
@@ -203,23 +265,25 @@ void CentralDirectoryFileHeader::Serialize(std::ostream& stream)
     ExtraFieldLength = static_cast<uint16_t>(extraLength);
     FileCommentLength = static_cast<uint16_t>(FileComment.size());
 
-    WriteField(stream, Signature);
-    WriteField(stream, VersionMadeBy);
-    WriteField(stream, VersionNeededToExtract);
-    WriteField(stream, GeneralPurposeBitFlag);
-    WriteField(stream, CompressionMethod);
-    WriteField(stream, LastModificationTime);
-    WriteField(stream, LastModificationDate);
-    WriteField(stream, Crc32);
-    WriteField(stream, CompressedSize);
-    WriteField(stream, UncompressedSize);
-    WriteField(stream, FileNameLength);
-    WriteField(stream, ExtraFieldLength);
-    WriteField(stream, FileCommentLength);
-    WriteField(stream, DiskNumberStart);
-    WriteField(stream, InternalFileAttributes);
-    WriteField(stream, ExternalFileAttributes);
-    WriteField(stream, RelativeOffsetOfLocalHeader);
+    FieldBlock()
+        .Put(Signature)
+        .Put(VersionMadeBy)
+        .Put(VersionNeededToExtract)
+        .Put(GeneralPurposeBitFlag)
+        .Put(CompressionMethod)
+        .Put(LastModificationTime)
+        .Put(LastModificationDate)
+        .Put(Crc32)
+        .Put(CompressedSize)
+        .Put(UncompressedSize)
+        .Put(FileNameLength)
+        .Put(ExtraFieldLength)
+        .Put(FileCommentLength)
+        .Put(DiskNumberStart)
+        .Put(InternalFileAttributes)
+        .Put(ExternalFileAttributes)
+        .Put(RelativeOffsetOfLocalHeader)
+        .WriteTo(stream);
     WriteBytes(stream, FileName);
     if (ExtraFieldLength != 0)
         WriteExtraArea(stream, ExtraFields);
