@@ -72,10 +72,15 @@ for name in "${targets[@]}"; do
   fi
   failed=1
   echo "fuzz: $name FAILED (exit status $status, ${runs:-?} inputs)"
-  # The target's own report names the check and the entry; a sanitizer report names the fault.
-  grep -E "check '|ERROR: |SUMMARY: |runtime error" "$dir/log" | head -n 20 | sed 's/^/    /' || true
-  echo "    last lines of the log:"
-  tail -n 30 "$dir/log" | sed 's/^/    /'
+  # The target's own report names the check and the entry; a sanitizer report names the fault
+  # and where it happened; anything else (a timeout, running out of memory) shows at the end.
+  if grep -qE "check '" "$dir/log"; then
+    grep -E "check '" "$dir/log" | head -n 5 | sed 's/^/    /'
+  elif grep -qE "ERROR: (AddressSanitizer|LeakSanitizer)|runtime error" "$dir/log"; then
+    grep -m 1 -A 30 -E "ERROR: (AddressSanitizer|LeakSanitizer)|runtime error" "$dir/log" | sed 's/^/    /'
+  else
+    tail -n 30 "$dir/log" | sed 's/^/    /'
+  fi
   for finding in "$dir"/findings/*; do
     [ -f "$finding" ] || continue
     echo "    failing input $(basename "$finding") ($(wc -c <"$finding") bytes), base64:"
