@@ -1,13 +1,12 @@
 #pragma once
-// The body of the archive reader fuzz target, shared by the libFuzzer program and the test that
-// replays the inputs which once found faults. It opens an archive from the input, reads every
-// entry through its raw and decompression streams and the checking read, writes the archive to
-// memory, and checks that a written archive reads back with the same entries and stored bytes.
+// The archive reader target. It opens an archive from the input, reads every entry through its
+// raw and decompression streams and the checking read, writes the archive to memory, and
+// checks that a written archive reads back with the same entries and stored bytes.
+#include "tests/fuzz/fuzz_support.h"
 #include "zip/ZipArchive.h"
 #include "zip/mem_stream.h"
 
 #include <cstdint>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,27 +17,11 @@ namespace fuzzing {
 constexpr size_t DecodeBudget = 8u << 20;
 constexpr uint32_t VerifiedReadLimit = 4u << 20;
 
-inline std::string Drain(std::istream* stream, size_t& budget)
-{
-    std::string data;
-    if (!stream)
-        return data;
-    char buffer[16384];
-    while (budget > 0)
-    {
-        stream->read(buffer, static_cast<std::streamsize>(std::min(sizeof buffer, budget)));
-        const auto got = static_cast<size_t>(stream->gcount());
-        data.append(buffer, got);
-        budget -= got;
-        if (got == 0)
-            break;
-    }
-    return data;
-}
-
-// False when the written archive does not read back as the archive that was written.
+// False, with the failed check on stderr, when the written archive does not read back as the
+// archive that was written.
 inline bool ZipReaderOneInput(const uint8_t* data, size_t size)
 {
+    constexpr const char* Target = "zip_reader";
     auto archive = ZipArchive::Create(new basic_imemstream<char>(reinterpret_cast<const char*>(data), size));
     size_t budget = DecodeBudget;
     for (size_t i = 0; i < archive->GetEntriesCount(); ++i)
@@ -70,23 +53,32 @@ inline bool ZipReaderOneInput(const uint8_t* data, size_t size)
     if (written.find(std::string("PK\x05\x06", 4), endRecord + 1) != std::string::npos)
         return true;
     auto copy = ZipArchive::Create(new std::istringstream(written, std::ios::in | std::ios::binary));
-    if (copy->GetEntriesCount() != archive->GetEntriesCount() || copy->GetComment() != archive->GetComment())
-        return false;
+    if (copy->GetEntriesCount() != archive->GetEntriesCount())
+        return Fail(Target, "entry count", "wrote " + std::to_string(archive->GetEntriesCount()) +
+                                               " entries, read back " + std::to_string(copy->GetEntriesCount()));
+    if (copy->GetComment() != archive->GetComment())
+        return Fail(Target, "comment", Difference(archive->GetComment(), copy->GetComment()));
     // The raw streams above are used up: compare against the input opened afresh.
     auto original = ZipArchive::Create(new basic_imemstream<char>(reinterpret_cast<const char*>(data), size));
     if (original->GetEntriesCount() != archive->GetEntriesCount())
-        return false;
+        return Fail(Target, "entry count on reopening", "first " + std::to_string(archive->GetEntriesCount()) +
+                                                            " entries, then " +
+                                                            std::to_string(original->GetEntriesCount()));
     for (size_t i = 0; i < archive->GetEntriesCount(); ++i)
     {
         auto a = original->GetEntry(i);
         auto b = copy->GetEntry(i);
-        if (a->GetFullName() != b->GetFullName() || a->GetCrc32() != b->GetCrc32() ||
-            a->GetCompressedSize() != b->GetCompressedSize() ||
+        const std::string which = "entry " + std::to_string(i) + " " + Printable(a->GetFullName());
+        if (a->GetFullName() != b->GetFullName())
+            return Fail(Target, "name", which + " read back as " + Printable(b->GetFullName()));
+        if (a->GetCrc32() != b->GetCrc32() || a->GetCompressedSize() != b->GetCompressedSize() ||
             a->GetGeneralPurposeBitFlag() != b->GetGeneralPurposeBitFlag())
-            return false;
+            return Fail(Target, "header", which + ": CRC-32, compressed size or flags differ after writing");
         size_t budgetA = DecodeBudget, budgetB = DecodeBudget;
-        if (Drain(a->GetRawStream(), budgetA) != Drain(b->GetRawStream(), budgetB))
-            return false;
+        const std::string stored = Drain(a->GetRawStream(), budgetA);
+        const std::string copied = Drain(b->GetRawStream(), budgetB);
+        if (stored != copied)
+            return Fail(Target, "stored bytes", which + ": " + Difference(stored, copied));
     }
     return true;
 }
