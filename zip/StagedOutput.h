@@ -5,14 +5,15 @@
 #include <cstring>
 #include <ostream>
 #include <streambuf>
-#include <vector>
+#include <memory>
 
 class StagedOutput : public std::streambuf
 {
 public:
-    StagedOutput(std::ostream& target, size_t size) : target(target), block(size)
+    // The block is not zeroed: a small archive touches only the pages it fills.
+    StagedOutput(std::ostream& target, size_t size) : target(target), block(new char[size]), size(size)
     {
-        setp(block.data(), block.data() + block.size());
+        setp(block.get(), block.get() + size);
     }
     StagedOutput(const StagedOutput&) = delete;
     StagedOutput& operator=(const StagedOutput&) = delete;
@@ -28,7 +29,7 @@ public:
         const std::streamsize count = pptr() - pbase();
         if (count > 0)
             target.write(pbase(), count);
-        setp(block.data(), block.data() + block.size());
+        setp(block.get(), block.get() + size);
         return !target.fail();
     }
 
@@ -51,7 +52,7 @@ protected:
         {
             if (!Drain())
                 return 0;
-            if (count >= static_cast<std::streamsize>(block.size()))
+            if (count >= static_cast<std::streamsize>(size))
             {
                 target.write(data, count);
                 return target.fail() ? 0 : count;
@@ -83,5 +84,6 @@ protected:
 
 private:
     std::ostream& target;
-    std::vector<char> block;
+    std::unique_ptr<char[]> block;
+    size_t size;
 };
