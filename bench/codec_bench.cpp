@@ -2,6 +2,7 @@
 // next to zlib's own compress2/uncompress on the same data in the same run.
 //
 // Run a Release build: codec_bench [MiB]   (default 64 MiB of compressible text)
+#include "bench/DefinitionText.h"
 #include "zip/Bzip2Method.h"
 #include "zip/DeflateMethod.h"
 #include "zip/LzmaMethod.h"
@@ -29,22 +30,10 @@ double Seconds(Clock::time_point since)
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// Text much like definition files: words, numbers and line breaks.
 std::string CompressibleData(size_t size)
 {
-    static const char* words[] = {"engine", "transmission", "truck", "accessory_engine_data", "unit",
-                                  "torque", "gear", "ratio", "{", "}", "\r\n", ": ", " ", "\t", "volvo.fh16"};
     std::mt19937 rng(1);
-    std::string data;
-    data.reserve(size + 32);
-    while (data.size() < size)
-    {
-        data += words[rng() % (sizeof(words) / sizeof(words[0]))];
-        if (rng() % 5 == 0)
-            data += std::to_string(rng() % 100000);
-    }
-    data.resize(size);
-    return data;
+    return DefinitionLikeText(rng, size);
 }
 
 void Report(const char* name, size_t inputSize, size_t compressedSize, double encodeSeconds, double decodeSeconds,

@@ -7,6 +7,7 @@
 // above the baseline against its limit. The exit code is 1 when a case is over its limit.
 //
 // Run: codec_memory_bench [deflate entries] [LZMA entries]   (default 5000 and 100)
+#include "bench/DefinitionText.h"
 #include "zip/DeflateMethod.h"
 #include "zip/LzmaMethod.h"
 #include "zip/ZipArchive.h"
@@ -48,18 +49,8 @@ void ResetPeak()
 // A small definition-like text file of 1 to 4 KB.
 std::string SmallFile(std::mt19937& rng)
 {
-    static const char* words[] = {"engine", "transmission", "truck", "accessory_engine_data", "unit",
-                                  "torque", "gear", "ratio", "{", "}", "\n", ": ", " ", "\t", "volvo.fh16"};
     const size_t size = 1024 + rng() % 3072;
-    std::string data;
-    while (data.size() < size)
-    {
-        data += words[rng() % (sizeof(words) / sizeof(words[0]))];
-        if (rng() % 5 == 0)
-            data += std::to_string(rng() % 100000);
-    }
-    data.resize(size);
-    return data;
+    return DefinitionLikeText(rng, size);
 }
 
 template <class Method>
