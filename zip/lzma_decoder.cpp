@@ -96,6 +96,7 @@ void basic_lzma_decoder<CharT, Traits>::init(istream_type& stream,
     header_failed = false;
     data_ended = false;
     data_error = false;
+    result_code = 0;
     // A buffer of no bytes could never pass anything on.
     capacity = std::max<size_t>(settings.BufferCapacity, 1);
     input_buffer.reset();
@@ -107,12 +108,15 @@ void basic_lzma_decoder<CharT, Traits>::init(istream_type& stream,
     stream.read(reinterpret_cast<CharT*>(header), kHeaderSize);
     // A cut header is not made up from anything: such a decoder yields no data.
     CLzmaDec& dec = sdk->state;
-    if (stream.gcount() != static_cast<std::streamsize>(kHeaderSize) ||
-        LzmaDec_AllocateProbs(&dec, header + 4, LZMA_PROPS_SIZE, &sdk->alloc) != SZ_OK)
+    // Bytes 0 to 3 (version, property-block size) are not needed to decode. The SDK refuses a
+    // properties byte of 225 and more and raises the dictionary to 4096 bytes.
+    const SRes allocated = stream.gcount() != static_cast<std::streamsize>(kHeaderSize)
+                               ? SZ_ERROR_INPUT_EOF
+                               : LzmaDec_AllocateProbs(&dec, header + 4, LZMA_PROPS_SIZE, &sdk->alloc);
+    if (allocated != SZ_OK)
     {
-        // Bytes 0 to 3 (version, property-block size) are not needed to decode. The SDK
-        // refuses a properties byte of 225 and more and raises the dictionary to 4096 bytes.
         header_failed = true;
+        result_code = allocated;
         end_data(false);
         return;
     }
@@ -128,6 +132,7 @@ void basic_lzma_decoder<CharT, Traits>::init(istream_type& stream,
         if (!dec.dic)
         {
             header_failed = true;
+            result_code = SZ_ERROR_MEM;
             end_data(false);
             return;
         }
@@ -274,6 +279,7 @@ size_t basic_lzma_decoder<CharT, Traits>::decode_next()
                 if (!grow_dictionary())
                 {
                     // No memory for the data this stream needs: end it, reported as failed.
+                    result_code = SZ_ERROR_MEM;
                     end_data(true);
                     break;
                 }
@@ -301,6 +307,7 @@ size_t basic_lzma_decoder<CharT, Traits>::decode_next()
         if (result != SZ_OK)
         {
             // Corrupt data: keep what was decoded before the error, then end.
+            result_code = result;
             end_data(true);
             break;
         }

@@ -40,6 +40,10 @@ public:
     CharT* get_buffer_end() override;
     // True when the header could not be used or the data turned out corrupt.
     bool failed() const override;
+    // The LZMA SDK's result for that failure: SZ_ERROR_UNSUPPORTED for refused properties,
+    // SZ_ERROR_INPUT_EOF for a cut header, SZ_ERROR_MEM when the dictionary cannot be had,
+    // SZ_ERROR_DATA for corrupt data; 0 when nothing failed.
+    int library_result() const override { return result_code; }
 
     void init(istream_type& stream, compression_decoder_properties_interface& properties) override;
     void init_with_defaults(istream_type& stream) override;
@@ -84,6 +88,7 @@ private:
     bool input_final = false;   // the input buffer holds the source's last bytes
     bool data_ended = true;     // end marker, end of input or an error was met (or no stream yet)
     bool data_error = false;
+    int result_code = 0;
 };
 
 extern template class basic_lzma_decoder<char>;

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <LzmaDec.h>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -360,14 +362,19 @@ TEST(LzmaCodec, DamagedInputEndsTheData)
 
     // A cut header or unsupported properties (byte 225) yield nothing; the decoder then works
     // again with a good stream.
-    for (const std::string& bad : {good.substr(0, 8), std::string("\x09\x16\x05\x00\xE1", 5) + good.substr(9)})
+    const std::pair<std::string, int> refused[] = {{good.substr(0, 8), SZ_ERROR_INPUT_EOF},
+                                                   {std::string("\x09\x16\x05\x00\xE1", 5) + good.substr(9),
+                                                    SZ_ERROR_UNSUPPORTED}};
+    for (const auto& [bad, result] : refused)
     {
         EXPECT_EQ(DecodeDirect(decoder, bad, 32768), "");
         EXPECT_TRUE(decoder.failed());
+        EXPECT_EQ(decoder.library_result(), result);
         EXPECT_EQ(decoder.decode_next(), 0u);
     }
     EXPECT_TRUE(DecodeDirect(decoder, good, 32768, data.size()) == data);
     EXPECT_FALSE(decoder.failed());
+    EXPECT_EQ(decoder.library_result(), 0);
 
     // Corrupt bytes anywhere: the data ends, early or not, and nothing crashes or loops.
     std::mt19937 rng(99);
@@ -377,6 +384,7 @@ TEST(LzmaCodec, DamagedInputEndsTheData)
         for (int flips = 1 + static_cast<int>(rng() % 8); flips > 0; --flips)
             bad[9 + rng() % (bad.size() - 9)] ^= static_cast<char>(1 + rng() % 255);
         DecodeDirect(decoder, bad, round % 2 ? 32768 : 1000);
+        EXPECT_EQ(decoder.failed(), decoder.library_result() != 0);
     }
 
     // A dictionary of 1 byte in the header is raised to 4096: a match 4096 bytes back
