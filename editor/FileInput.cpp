@@ -16,6 +16,11 @@ constexpr size_t BufferSize = 1 << 20;
 // memory for the part the buffer lacks: large stored data are then copied once, not twice.
 constexpr std::streamsize DirectReadSize = 64 << 10;
 
+bool SameTime(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 } // namespace
 
 FileIdentity FileIdentity::Of(const struct stat& status)
@@ -25,6 +30,7 @@ FileIdentity FileIdentity::Of(const struct stat& status)
     id.inode = status.st_ino;
     id.size = status.st_size;
     id.modified = status.st_mtim;
+    id.statusChanged = status.st_ctim;
     id.mode = status.st_mode;
     id.owner = status.st_uid;
     id.group = status.st_gid;
@@ -34,7 +40,7 @@ FileIdentity FileIdentity::Of(const struct stat& status)
 bool FileIdentity::SameFileAs(const FileIdentity& other) const
 {
     return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+           SameTime(modified, other.modified) && SameTime(statusChanged, other.statusChanged);
 }
 
 FileInputBuffer::FileInputBuffer(FileOperations ops) : ops(std::move(ops)), buffer(BufferSize)

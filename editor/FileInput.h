@@ -15,19 +15,22 @@
 namespace editor {
 
 // What tells the opened file from any other, or from itself after another program wrote to it;
-// the mode and owner are carried over to the file that replaces it.
+// the mode and owner are carried over to the file that replaces it. The modification time can be
+// set back by the program that wrote (touch -r, cp -p, rsync -t); the status-change time cannot,
+// as every write and every setting of the times moves it on.
 struct FileIdentity
 {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
     timespec modified{};
+    timespec statusChanged{};
     mode_t mode = 0;
     uid_t owner = 0;
     gid_t group = 0;
 
     static FileIdentity Of(const struct stat& status);
-    // Same device, inode, size and modification time.
+    // Same device, inode, size, modification time and status-change time.
     bool SameFileAs(const FileIdentity& other) const;
 };
 
