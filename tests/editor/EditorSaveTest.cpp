@@ -504,8 +504,9 @@ TEST(SaveAndClose, TheResultTakesTheInputsModeAndWherePossibleItsOwner)
     }
 }
 
-// Each final step of the save made to fail on purpose: the exact message, the input as it was,
-// no file left behind, the archive still open; a second press then saves.
+// Each final step of the save made to fail on purpose, and an input that ends early (damaged) or
+// memory that runs out: the exact message, the input as it was, no file left behind, the archive
+// still open; a second press then saves.
 TEST(SaveAndClose, AFailureAtAnyFinalStepLeavesInputArchiveAndDialogAsTheyWere)
 {
     // More than the input's buffer holds, so that the save reads the file again.
@@ -513,7 +514,7 @@ TEST(SaveAndClose, AFailureAtAnyFinalStepLeavesInputArchiveAndDialogAsTheyWere)
     entries.push_back({"def/big.bin", testutil::RandomData(3 << 19, 5)});
     TempDir source;
     const auto original = MakeArchive(source, "pack.zip", entries);
-    const std::vector<std::string> steps = {"read", "write", "mode", "sync", "close", "rename"};
+    const std::vector<std::string> steps = {"read", "damaged", "memory", "write", "mode", "sync", "close", "rename"};
     for (const auto& step : steps)
     {
         for (bool tick : {true, false})
@@ -531,12 +532,16 @@ TEST(SaveAndClose, AFailureAtAnyFinalStepLeavesInputArchiveAndDialogAsTheyWere)
             int tempFd = -1;
             const auto real = editor.m_files;
             editor.m_files.open = [&](const char* name, int flags, mode_t mode) {
+                if (armed && step == "memory")
+                    throw std::bad_alloc();
                 const int fd = real.open(name, flags, mode);
                 if (name == temp)
                     tempFd = fd;
                 return fd;
             };
             editor.m_files.pread = [&](int fd, void* data, size_t count, off_t offset) -> ssize_t {
+                if (armed && step == "damaged")
+                    return 0;
                 return armed && step == "read" ? Fail(EIO) : real.pread(fd, data, count, offset);
             };
             editor.m_files.write = [&](int fd, const void* data, size_t count) -> ssize_t {
@@ -562,6 +567,11 @@ TEST(SaveAndClose, AFailureAtAnyFinalStepLeavesInputArchiveAndDialogAsTheyWere)
             std::wstring message;
             if (step == "read")
                 message = L"Error: The archive could not be saved:\r\nThe opened file could not be read (Input/output error).";
+            else if (step == "damaged")
+                message = L"Error: The archive could not be saved:\r\nThe opened file's data could not be read completely; "
+                          L"the file may be damaged.";
+            else if (step == "memory")
+                message = L"Error: Saving failed: There is not enough memory.";
             else if (step == "write")
                 message = L"Error: Failed writing temp file:\r\n" + Wide(temp) + L"\r\nNo space left on device";
             else if (step == "mode")
