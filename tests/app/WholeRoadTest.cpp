@@ -108,8 +108,11 @@ echo "exit: $?"
 )SH";
     testutil::TempDir dir;
     testutil::WriteFile(dir / "smoke.sh", script);
-    const auto result = testutil::RunCommand("timeout 120 xvfb-run -a bash " + testutil::ShellQuote((dir / "smoke.sh").string()) +
-                                             " " + testutil::ShellQuote(PELLUCOR_BINARY));
+    // Without -noreset the X server resets when its last client leaves: an xdotool call that comes
+    // and goes before the program connects would leave the program without a display.
+    const auto result = testutil::RunCommand("xvfb-run -a -s '-noreset -screen 0 1280x1024x24' bash " +
+                                             testutil::ShellQuote((dir / "smoke.sh").string()) + " " +
+                                             testutil::ShellQuote(PELLUCOR_BINARY));
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find("title: Vantrel Pellucor v1.3\n"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("exit: 0\n"), std::string::npos) << result.output;

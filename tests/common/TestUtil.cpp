@@ -1,6 +1,8 @@
 #include "TestUtil.h"
 
 #include <array>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -8,6 +10,8 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 namespace testutil {
 
@@ -77,8 +81,13 @@ std::string CompressibleData(size_t size, uint32_t seed)
 
 CommandResult RunCommand(const std::string& command)
 {
+    // A peer tool that spins on bad data must not hold a test until the test's own timeout: at
+    // the limit, timeout ends the command and all it started, and the test fails naming it.
+    constexpr int LimitSeconds = 120;
     CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    const auto started = std::chrono::steady_clock::now();
+    FILE* pipe = popen(("timeout -k 10 " + std::to_string(LimitSeconds) + " sh -c " + ShellQuote(command) + " 2>&1").c_str(),
+                       "r");
     if (!pipe)
         return result;
     std::array<char, 4096> buffer;
@@ -87,6 +96,9 @@ CommandResult RunCommand(const std::string& command)
         result.output.append(buffer.data(), n);
     int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if ((result.exitCode == 124 || result.exitCode == 128 + SIGKILL) &&
+        std::chrono::steady_clock::now() - started >= std::chrono::seconds(LimitSeconds))
+        ADD_FAILURE() << "command stopped after " << LimitSeconds << " s: " << command;
     return result;
 }
 

@@ -36,7 +36,8 @@ struct CommandResult
     std::string output; // standard output and standard error together
 };
 
-// Runs a shell command; the exit code is the command's own.
+// Runs a shell command; the exit code is the command's own. A command still running after
+// 120 s is stopped and fails the test.
 CommandResult RunCommand(const std::string& command);
 // Runs a Python 3 script given as text, with the arguments appended (each quoted).
 CommandResult RunPython(const std::string& script, const std::vector<std::string>& args = {});
