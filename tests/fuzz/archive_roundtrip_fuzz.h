@@ -112,6 +112,11 @@ inline const char* FailureName(WriteFailure failure)
 }
 
 // Why an archive's last write failed, for reports.
+inline uint32_t Crc32Of(const std::string& data)
+{
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
 inline std::string FailureOf(const ZipArchive& archive)
 {
     return std::string("cause ") + FailureName(archive.GetWriteFailure()) + ", library result " +
@@ -335,9 +340,7 @@ private:
             // The stream must live until the archive is written.
             sources.push_back(std::move(source));
         }
-        else if (!e.folder && (e.entry->GetUncompressedSize() != data.size() ||
-                               e.entry->GetCrc32() != crc32(0, reinterpret_cast<const Bytef*>(data.data()),
-                                                            static_cast<uInt>(data.size()))))
+        else if (!e.folder && (e.entry->GetUncompressedSize() != data.size() || e.entry->GetCrc32() != Crc32Of(data)))
         {
             return Fail(Target, "headers after compressing at once",
                         Which(index) + ": size " + std::to_string(e.entry->GetUncompressedSize()));
@@ -419,8 +422,16 @@ private:
             const bool verified = entry->ReadVerifiedData(data);
             const std::string got(data.begin(), data.end());
             if (!verified)
+            {
+                // Data that come back whole failed on what the headers declare, or went on past it.
+                std::string why = Difference(e.data, got);
+                if (got == e.data)
+                    why = entry->GetUncompressedSize() == got.size() && entry->GetCrc32() == Crc32Of(got)
+                              ? "the data ran past the declared size of " + std::to_string(got.size()) + " bytes"
+                              : "the data came back whole, but the header declares another size or CRC-32";
                 return Fail(Target, "checked read", Which(i) + ", " + MethodName(entry->GetCompressionMethod()) +
-                                                        " in the archive: " + Difference(e.data, got));
+                                                        " in the archive: " + why);
+            }
             if (got != e.data)
                 return Fail(Target, "data", Which(i) + ": " + Difference(e.data, got));
         }
