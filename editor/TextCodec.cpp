@@ -1,65 +1,13 @@
 #include "editor/TextCodec.h"
 
+#include "zip/Utf8.h"
+
 namespace text {
 
 namespace {
 
 constexpr char32_t ReservedFirst = 0xF780; // stands for byte 0x80
 constexpr char32_t ReservedLast = 0xF7FF;  // stands for byte 0xFF
-
-bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
-// Decodes one well-formed UTF-8 sequence at s[i]; returns its length, or 0 when the bytes there
-// are not a well-formed sequence (overlong forms, surrogates and values past U+10FFFF included).
-size_t DecodeOne(std::string_view s, size_t i, char32_t& cp)
-{
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    const size_t left = s.size() - i;
-    if (b0 < 0x80)
-    {
-        cp = b0;
-        return 1;
-    }
-    if (b0 >= 0xC2 && b0 <= 0xDF)
-    {
-        if (left < 2 || !IsContinuation(static_cast<unsigned char>(s[i + 1])))
-            return 0;
-        cp = (char32_t(b0 & 0x1F) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
-        return 2;
-    }
-    if (b0 >= 0xE0 && b0 <= 0xEF)
-    {
-        if (left < 3)
-            return 0;
-        const auto b1 = static_cast<unsigned char>(s[i + 1]);
-        const auto b2 = static_cast<unsigned char>(s[i + 2]);
-        if (!IsContinuation(b1) || !IsContinuation(b2))
-            return 0;
-        if (b0 == 0xE0 && b1 < 0xA0) // overlong
-            return 0;
-        if (b0 == 0xED && b1 >= 0xA0) // surrogates
-            return 0;
-        cp = (char32_t(b0 & 0x0F) << 12) | (char32_t(b1 & 0x3F) << 6) | (b2 & 0x3F);
-        return 3;
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4)
-    {
-        if (left < 4)
-            return 0;
-        const auto b1 = static_cast<unsigned char>(s[i + 1]);
-        const auto b2 = static_cast<unsigned char>(s[i + 2]);
-        const auto b3 = static_cast<unsigned char>(s[i + 3]);
-        if (!IsContinuation(b1) || !IsContinuation(b2) || !IsContinuation(b3))
-            return 0;
-        if (b0 == 0xF0 && b1 < 0x90) // overlong
-            return 0;
-        if (b0 == 0xF4 && b1 >= 0x90) // past U+10FFFF
-            return 0;
-        cp = (char32_t(b0 & 0x07) << 18) | (char32_t(b1 & 0x3F) << 12) | (char32_t(b2 & 0x3F) << 6) | (b3 & 0x3F);
-        return 4;
-    }
-    return 0;
-}
 
 void AppendWide(std::wstring& out, char32_t cp)
 {
@@ -109,7 +57,7 @@ std::wstring ToWide(std::string_view bytes)
     while (i < bytes.size())
     {
         char32_t cp = 0;
-        const size_t n = DecodeOne(bytes, i, cp);
+        const size_t n = DecodeUtf8(bytes, i, cp);
         if (n == 0 || (cp >= ReservedFirst && cp <= ReservedLast))
         {
             // A byte that is not part of a well-formed sequence, or a sequence that would read as

@@ -2,6 +2,7 @@
 
 #include "zip/CopyStream.h"
 #include "zip/StagedOutput.h"
+#include "zip/Utf8.h"
 #include "zip/mem_stream.h"
 
 #include <algorithm>
@@ -36,48 +37,6 @@ void DosTime(std::time_t when, uint16_t& dosTime, uint16_t& dosDate)
     // Two-second steps: the DOS time has 5 bits for the seconds.
     dosTime = static_cast<uint16_t>(local.tm_hour * 2048 + local.tm_min * 32 + local.tm_sec / 2);
     dosDate = static_cast<uint16_t>((local.tm_year + 1900 - 1980) * 512 + (local.tm_mon + 1) * 32 + local.tm_mday);
-}
-
-// Whether a name is UTF-8 with at least one character beyond ASCII: such names get the flag
-// that tells readers so, or they show them in their legacy code page. Overlong forms,
-// surrogates and values past U+10FFFF are not UTF-8.
-bool IsUtf8BeyondAscii(const std::string& name)
-{
-    bool beyondAscii = false;
-    for (size_t i = 0; i < name.size();)
-    {
-        const auto lead = static_cast<unsigned char>(name[i]);
-        if (lead < 0x80)
-        {
-            ++i;
-            continue;
-        }
-        size_t length;
-        uint32_t value;
-        if (lead >= 0xC2 && lead <= 0xDF)
-            length = 2, value = lead & 0x1Fu;
-        else if (lead >= 0xE0 && lead <= 0xEF)
-            length = 3, value = lead & 0x0Fu;
-        else if (lead >= 0xF0 && lead <= 0xF4)
-            length = 4, value = lead & 0x07u;
-        else
-            return false;
-        if (name.size() - i < length)
-            return false;
-        for (size_t k = 1; k < length; ++k)
-        {
-            const auto next = static_cast<unsigned char>(name[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            value = (value << 6) | (next & 0x3Fu);
-        }
-        if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
-            (value >= 0xD800 && value <= 0xDFFF))
-            return false;
-        beyondAscii = true;
-        i += length;
-    }
-    return beyondAscii;
 }
 
 constexpr std::streamoff DescriptorSize = 16;
