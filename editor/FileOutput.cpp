@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace editor {
+
 namespace {
 
 constexpr size_t BufferSize = 1 << 20;
@@ -13,7 +15,7 @@ constexpr off_t WritebackStep = 16 << 20;
 
 } // namespace
 
-FileOutputBuffer::FileOutputBuffer(editor::FileOperations ops) : ops(std::move(ops)), buffer(BufferSize)
+FileOutputBuffer::FileOutputBuffer(FileOperations ops) : ops(std::move(ops)), buffer(BufferSize)
 {
 }
 
@@ -185,3 +187,5 @@ bool FileOutputBuffer::Close()
         Fail(errno);
     return error == 0;
 }
+
+} // namespace editor

@@ -10,10 +10,12 @@
 #include <streambuf>
 #include <vector>
 
+namespace editor {
+
 class FileOutputBuffer : public std::streambuf
 {
 public:
-    explicit FileOutputBuffer(editor::FileOperations ops);
+    explicit FileOutputBuffer(FileOperations ops);
     ~FileOutputBuffer() override;
     FileOutputBuffer(const FileOutputBuffer&) = delete;
     FileOutputBuffer& operator=(const FileOutputBuffer&) = delete;
@@ -46,10 +48,12 @@ private:
     bool WriteAll(const char* data, size_t count);
     void Fail(int number);
 
-    editor::FileOperations ops;
+    FileOperations ops;
     std::vector<char> buffer;
     int fd = -1;
     int error = 0;
     off_t bufferStart = 0; // file position of the buffer's first byte
     off_t writebackFrom = 0;
 };
+
+} // namespace editor

@@ -5,7 +5,6 @@
 #include "editor/PellucorEditor.h"
 #include "editor/TextCodec.h"
 
-#include <cstring>
 #include <new>
 
 namespace {
@@ -21,11 +20,6 @@ constexpr wchar_t ErrorNoDefinitions[] = L"Error: No engine or transmission defi
 std::wstring ReadFailure(const std::filesystem::path& path, const std::wstring& reason)
 {
     return L"Error: The selected file could not be read:\r\n" + text::WideFromPath(path) + L"\r\n" + reason;
-}
-
-std::wstring SystemError(int error)
-{
-    return text::ToWide(std::strerror(error));
 }
 
 } // namespace
@@ -61,7 +55,7 @@ bool PellucorEditor::OpenArchive(const std::wstring& path)
         stream->read(magic, sizeof(magic));
         if (file.Error() != 0)
         {
-            ShowError(ReadFailure(filePath, SystemError(file.Error())));
+            ShowError(ReadFailure(filePath, editor::SystemError(file.Error())));
             return false;
         }
         if (!stream->good())
@@ -85,7 +79,7 @@ bool PellucorEditor::OpenArchive(const std::wstring& path)
         // A directory read only in part would make a save drop the entries never seen.
         if (file.Error() != 0)
         {
-            ShowError(ReadFailure(filePath, SystemError(file.Error())));
+            ShowError(ReadFailure(filePath, editor::SystemError(file.Error())));
             return false;
         }
         if (IsPasswordProtected(archive))
@@ -107,7 +101,7 @@ bool PellucorEditor::OpenArchive(const std::wstring& path)
 
         // A template read only in part would give new trucks incomplete copies.
         if (file.Error() != 0)
-            return refuseAfterCurrent(ReadFailure(filePath, SystemError(file.Error())));
+            return refuseAfterCurrent(ReadFailure(filePath, editor::SystemError(file.Error())));
         if (m_componentFiles.empty())
             return refuseAfterCurrent(ErrorNoDefinitions);
         return true;

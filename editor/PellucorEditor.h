@@ -6,6 +6,10 @@
 #include "editor/FileOperations.h"
 #include "zip/ZipArchive.h"
 
+namespace editor {
+class FileOutputBuffer;
+}
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -66,4 +70,17 @@ protected:
     // still is that file, unchanged.
     editor::FileIdentity m_archiveIdentity;
     std::vector<ComponentFile> m_componentFiles;
+
+private:
+    // The steps of OnSaveAndClose. Each step that can stop the save shows why and returns false.
+    std::vector<std::string> ReadTruckList();
+    bool CheckNewTruckNames(const std::vector<std::string>& listed, const std::vector<std::string>& archiveTrucks,
+                            std::vector<std::string>& additions);
+    bool CheckInputUnchanged();
+    void EditArchive(const std::vector<std::string>& listed, std::vector<std::string> archiveTrucks,
+                     const std::vector<std::string>& additions);
+    bool CreateTempFile(editor::FileOutputBuffer& file, std::filesystem::path& path);
+    bool WriteTempFile(editor::FileOutputBuffer& file, const std::filesystem::path& path);
+    bool PutInPlace(const std::filesystem::path& tempPath, const std::filesystem::path& target);
+    void LetGoOfInput(const std::filesystem::path& target);
 };

@@ -8,7 +8,6 @@
 #include "editor/TextCodec.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <ostream>
@@ -29,11 +28,6 @@ bool IsUnsafeTruckName(const std::string& name)
 
 constexpr wchar_t NotChanged[] = L"\r\n The file was not changed.";
 
-std::wstring SystemError(int error)
-{
-    return text::ToWide(std::strerror(error));
-}
-
 // The n-th name the temporary file may take: the input's name with the temporary extension,
 // then the same with a number before it.
 std::filesystem::path TempCandidate(const std::filesystem::path& input, int n)
@@ -41,36 +35,6 @@ std::filesystem::path TempCandidate(const std::filesystem::path& input, int n)
     std::filesystem::path candidate = input;
     candidate.replace_extension(n == 0 ? std::string(TempExtension) : "." + std::to_string(n) + TempExtension);
     return candidate;
-}
-
-// Creates the temporary file beside the input. A plain file left at the name by an earlier save
-// is replaced; anything else there (the input itself, also through another name, a link, a
-// folder, a FIFO, a socket, a device) is left alone and the next free name is taken. The file is
-// only ever created new, so nothing that appears at the name meanwhile is opened either.
-// On failure, `path` names the file that could not be created and `file` holds the reason.
-bool CreateTempFile(FileOutputBuffer& file, const editor::FileOperations& ops, const std::filesystem::path& input,
-                    const editor::FileIdentity& inputIdentity, std::filesystem::path& path)
-{
-    for (int n = 0; n <= 1000; ++n)
-    {
-        path = TempCandidate(input, n);
-        if (text::EqualsIgnoreCase(path.filename().native(), input.filename().native()))
-            continue;
-        struct stat status{};
-        if (ops.lstat(path.c_str(), &status) == 0)
-        {
-            const bool leftover = S_ISREG(status.st_mode) &&
-                                  !(status.st_dev == inputIdentity.device && status.st_ino == inputIdentity.inode);
-            if (!leftover || (ops.unlink(path.c_str()) != 0 && errno != ENOENT))
-                continue;
-        }
-        if (file.Create(path))
-            return true;
-        if (file.Error() != EEXIST)
-            return false;
-    }
-    path = TempCandidate(input, 0);
-    return false;
 }
 
 // Removes the temporary file unless the save went through.
@@ -113,17 +77,18 @@ bool IsUnchanged(const editor::FileOperations& ops, const std::filesystem::path&
     return ops.stat(path.c_str(), &status) == 0 && editor::FileIdentity::Of(status).SameFileAs(identity);
 }
 
-std::wstring ChangedOnDisk(const std::filesystem::path& path)
+// A step of finishing the temporary file failed with a system error.
+std::wstring TempFileFailure(const wchar_t* what, const std::filesystem::path& path, int error)
 {
-    return L"Error: Another program changed the file since it was opened:\r\n" + text::WideFromPath(path) +
-           L"\r\n Nothing was saved. Open the file again to edit its current contents.";
+    return L"Error: " + std::wstring(what) + L":\r\n" + text::WideFromPath(path) + L"\r\n" +
+           editor::SystemError(error) + NotChanged;
 }
 
 // Why writing the archive failed, when the output file itself reported nothing.
 std::wstring WriteFailureReason(const ZipArchive& archive, int inputError)
 {
     if (inputError != 0)
-        return L"The opened file could not be read (" + SystemError(inputError) + L").";
+        return L"The opened file could not be read (" + editor::SystemError(inputError) + L").";
     switch (archive.GetWriteFailure())
     {
     case WriteFailure::TooManyEntries:
@@ -189,145 +154,32 @@ void PellucorEditor::OnSaveAndClose()
         CloseDialog(DialogResultOk);
         return;
     }
-
     try
     {
-        const std::vector<std::string> listed = patterns::ParseTruckList(text::ToNarrow(GetTruckListText()));
+        const std::vector<std::string> listed = ReadTruckList();
         if (listed.empty())
         {
             ShowError(L"Error: No truck selected in Step 2.");
             return;
         }
-
-        // IndexOf's answers come from sets of case-folded names.
-        std::vector<std::string> archiveTrucks = ScanTrucks();
-        std::unordered_set<std::string> known;
-        for (const auto& truck : archiveTrucks)
-            known.insert(text::FoldAscii(truck));
-        // A truck the list cannot hold is shown on a line that gives no name, or (a CR or LF at
-        // an end of its name) a shortened one; such a name is no new truck.
-        std::unordered_set<std::string> shownOnly;
-        for (const auto& truck : archiveTrucks)
-            if (!patterns::IsListable(truck))
-                for (const auto& name : patterns::ParseTruckList(patterns::TruckListLine(truck)))
-                    shownOnly.insert(text::FoldAscii(name));
-
-        // The additions, in list order, once each. Only a name about to be added must keep its
-        // entries inside its own truck folder; a truck already in the archive under any name is
-        // kept or removed like every other.
+        const std::vector<std::string> archiveTrucks = ScanTrucks();
         std::vector<std::string> additions;
-        for (const auto& name : listed)
-        {
-            std::string folded = text::FoldAscii(name);
-            if (known.count(folded) != 0 || shownOnly.count(folded) != 0)
-                continue;
-            if (IsUnsafeTruckName(name))
-            {
-                ShowError(L"Error: Invalid truck name in Step 2: " + text::ToWide(name));
-                return;
-            }
-            additions.push_back(name);
-            known.insert(std::move(folded));
-        }
-
-        if (!IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
-        {
-            ShowError(ChangedOnDisk(m_archivePath));
+        if (!CheckNewTruckNames(listed, archiveTrucks, additions) || !CheckInputUnchanged())
             return;
-        }
+        EditArchive(listed, archiveTrucks, additions);
 
-        for (const auto& name : additions)
-        {
-            AddTruck(name);
-            archiveTrucks.push_back(name);
-        }
-        std::unordered_set<std::string> listedFolded;
-        for (const auto& name : listed)
-            listedFolded.insert(text::FoldAscii(name));
-        std::vector<std::string> dropped;
-        for (const auto& truck : archiveTrucks)
-            if (listedFolded.count(text::FoldAscii(truck)) == 0 && patterns::IsListable(truck))
-                dropped.push_back(truck);
-        RemoveTrucks(dropped);
-
-        FileOutputBuffer file(m_files);
+        editor::FileOutputBuffer file(m_files);
         std::filesystem::path tempPath;
-        if (!CreateTempFile(file, m_files, m_archivePath, m_archiveIdentity, tempPath))
-        {
-            ShowError(L"Error: Failed creating temp file:\r\n" + text::WideFromPath(tempPath) +
-                      L"\r\n Check folder permissions, or if disk is full or unreachable.");
+        if (!CreateTempFile(file, tempPath))
             return;
-        }
         TempFileGuard guard(m_files, tempPath);
-        const std::wstring tempName = text::WideFromPath(tempPath);
-
-        auto* input = dynamic_cast<editor::FileInputStream*>(m_archive->GetInputStream());
-        if (input)
-            input->File().ClearError();
-        std::ostream out(&file);
-        m_archive->WriteToStream(out);
-        out.flush();
-        const int inputError = input ? input->File().Error() : 0;
-        const bool written = out.good() && file.Flush() && inputError == 0;
-        // A file changed under the archive explains any failure best, and spoils any success.
-        if (!IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
-        {
-            ShowError(ChangedOnDisk(m_archivePath));
-            return;
-        }
-        if (!written)
-        {
-            if (file.Error() != 0)
-                ShowError(L"Error: Failed writing temp file:\r\n" + tempName + L"\r\n" + SystemError(file.Error()) +
-                          NotChanged);
-            else
-                ShowError(L"Error: The archive could not be saved:\r\n" + WriteFailureReason(*m_archive, inputError) +
-                          NotChanged);
-            return;
-        }
-
-        // The result takes the input's owner, group and mode, and is forced to the disk and
-        // closed, each step checked, before anything on disk is touched.
-        if (!file.SetOwnerAndMode(m_archiveIdentity.owner, m_archiveIdentity.group, m_archiveIdentity.mode))
-        {
-            ShowError(L"Error: Failed writing temp file:\r\n" + tempName + L"\r\n" + SystemError(file.Error()) +
-                      NotChanged);
-            return;
-        }
-        const bool synced = file.Sync();
-        if (!file.Close() || !synced)
-        {
-            ShowError(L"Error: Failed writing temp file to disk:\r\n" + tempName + L"\r\n" +
-                      SystemError(file.Error()) + NotChanged);
-            return;
-        }
-        if (!IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
-        {
-            ShowError(ChangedOnDisk(m_archivePath));
-            return;
-        }
-
         std::filesystem::path target = m_archivePath;
         if (IsChangeExtensionEnabled() && IsChangeExtensionChecked())
             target.replace_extension(OutputExtension);
-
-        // An atomic replace: at every instant the archive exists whole under its own name or
-        // under the target's.
-        if (m_files.rename(tempPath.c_str(), target.c_str()) != 0)
-        {
-            const int error = errno;
-            ShowError(L"Error: Failed moving temp file:\r\n" + tempName + L"\r\n to:\r\n" +
-                      text::WideFromPath(target) + L"\r\n" + SystemError(error) + NotChanged);
+        if (!WriteTempFile(file, tempPath) || !PutInPlace(tempPath, target))
             return;
-        }
         guard.Commit();
-        SyncFolder(target.has_parent_path() ? target.parent_path() : std::filesystem::path("."));
-
-        // Only now let go of the input: release the archive (closing the file), and remove the
-        // input when the result went to another name, unless it is no longer the opened file.
-        m_archive.reset();
-        if (target != m_archivePath && IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
-            m_files.unlink(m_archivePath.c_str());
+        LetGoOfInput(target);
     }
     catch (const std::bad_alloc&)
     {
@@ -345,4 +197,163 @@ void PellucorEditor::OnSaveAndClose()
     m_archiveIdentity = {};
     m_componentFiles.clear();
     CloseDialog(DialogResultOk);
+}
+
+std::vector<std::string> PellucorEditor::ReadTruckList()
+{
+    return patterns::ParseTruckList(text::ToNarrow(GetTruckListText()));
+}
+
+bool PellucorEditor::CheckNewTruckNames(const std::vector<std::string>& listed,
+                                        const std::vector<std::string>& archiveTrucks,
+                                        std::vector<std::string>& additions)
+{
+    // IndexOf's answers come from sets of case-folded names.
+    std::unordered_set<std::string> known;
+    for (const auto& truck : archiveTrucks)
+        known.insert(text::FoldAscii(truck));
+    // A truck the list cannot hold is shown on a line that gives no name, or (a CR or LF at an
+    // end of its name) a shortened one; such a name is no new truck.
+    for (const auto& truck : archiveTrucks)
+        if (!patterns::IsListable(truck))
+            for (const auto& name : patterns::ParseTruckList(patterns::TruckListLine(truck)))
+                known.insert(text::FoldAscii(name));
+
+    // The additions, in list order, once each. Only a name about to be added must keep its
+    // entries inside its own truck folder; a truck already in the archive under any name is
+    // kept or removed like every other.
+    for (const auto& name : listed)
+    {
+        if (!known.insert(text::FoldAscii(name)).second)
+            continue;
+        if (IsUnsafeTruckName(name))
+        {
+            ShowError(L"Error: Invalid truck name in Step 2: " + text::ToWide(name));
+            return false;
+        }
+        additions.push_back(name);
+    }
+    return true;
+}
+
+bool PellucorEditor::CheckInputUnchanged()
+{
+    if (IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
+        return true;
+    ShowError(L"Error: Another program changed the file since it was opened:\r\n" + text::WideFromPath(m_archivePath) +
+              L"\r\n Nothing was saved. Open the file again to edit its current contents.");
+    return false;
+}
+
+void PellucorEditor::EditArchive(const std::vector<std::string>& listed, std::vector<std::string> archiveTrucks,
+                                 const std::vector<std::string>& additions)
+{
+    for (const auto& name : additions)
+    {
+        AddTruck(name);
+        archiveTrucks.push_back(name);
+    }
+    std::unordered_set<std::string> listedFolded;
+    for (const auto& name : listed)
+        listedFolded.insert(text::FoldAscii(name));
+    std::vector<std::string> dropped;
+    for (const auto& truck : archiveTrucks)
+        if (listedFolded.count(text::FoldAscii(truck)) == 0 && patterns::IsListable(truck))
+            dropped.push_back(truck);
+    RemoveTrucks(dropped);
+}
+
+// Creates the temporary file beside the input. A plain file left at the name by an earlier save
+// is replaced; anything else there (the input itself, also through another name, a link, a
+// folder, a FIFO, a socket, a device) is left alone and the next free name is taken. The file is
+// only ever created new, so nothing that appears at the name meanwhile is opened either.
+bool PellucorEditor::CreateTempFile(editor::FileOutputBuffer& file, std::filesystem::path& path)
+{
+    const auto refuse = [this](const std::filesystem::path& named) {
+        ShowError(L"Error: Failed creating temp file:\r\n" + text::WideFromPath(named) +
+                  L"\r\n Check folder permissions, or if disk is full or unreachable.");
+        return false;
+    };
+    for (int n = 0; n <= 1000; ++n)
+    {
+        path = TempCandidate(m_archivePath, n);
+        if (text::EqualsIgnoreCase(path.filename().native(), m_archivePath.filename().native()))
+            continue;
+        struct stat status{};
+        if (m_files.lstat(path.c_str(), &status) == 0)
+        {
+            const bool leftover = S_ISREG(status.st_mode) && !(status.st_dev == m_archiveIdentity.device &&
+                                                                status.st_ino == m_archiveIdentity.inode);
+            if (!leftover || (m_files.unlink(path.c_str()) != 0 && errno != ENOENT))
+                continue;
+        }
+        if (file.Create(path))
+            return true;
+        if (file.Error() != EEXIST)
+            return refuse(path);
+    }
+    return refuse(TempCandidate(m_archivePath, 0));
+}
+
+// Writes the archive into the temporary file, gives it the input's owner, group and mode, and
+// forces it to the disk and closes it, each step checked, before anything on disk is touched.
+bool PellucorEditor::WriteTempFile(editor::FileOutputBuffer& file, const std::filesystem::path& path)
+{
+    auto* input = dynamic_cast<editor::FileInputStream*>(m_archive->GetInputStream());
+    if (input)
+        input->File().ClearError();
+    std::ostream out(&file);
+    m_archive->WriteToStream(out);
+    out.flush();
+    const int inputError = input ? input->File().Error() : 0;
+    const bool written = out.good() && file.Flush() && inputError == 0;
+    // A file changed under the archive explains any failure best, and spoils any success.
+    if (!CheckInputUnchanged())
+        return false;
+    if (!written)
+    {
+        ShowError(file.Error() != 0 ? TempFileFailure(L"Failed writing temp file", path, file.Error())
+                                    : L"Error: The archive could not be saved:\r\n" +
+                                          WriteFailureReason(*m_archive, inputError) + NotChanged);
+        return false;
+    }
+    if (!file.SetOwnerAndMode(m_archiveIdentity.owner, m_archiveIdentity.group, m_archiveIdentity.mode))
+    {
+        ShowError(TempFileFailure(L"Failed writing temp file", path, file.Error()));
+        return false;
+    }
+    const bool synced = file.Sync();
+    if (!file.Close() || !synced)
+    {
+        ShowError(TempFileFailure(L"Failed writing temp file to disk", path, file.Error()));
+        return false;
+    }
+    return true;
+}
+
+// Moves the finished temporary file to the target name: an atomic replace, so that at every
+// instant the archive exists whole under its own name or under the target's.
+bool PellucorEditor::PutInPlace(const std::filesystem::path& tempPath, const std::filesystem::path& target)
+{
+    if (!CheckInputUnchanged())
+        return false;
+    if (m_files.rename(tempPath.c_str(), target.c_str()) != 0)
+    {
+        const int error = errno;
+        ShowError(L"Error: Failed moving temp file:\r\n" + text::WideFromPath(tempPath) + L"\r\n to:\r\n" +
+                  text::WideFromPath(target) + L"\r\n" + editor::SystemError(error) + NotChanged);
+        return false;
+    }
+    return true;
+}
+
+// Only once the result is in place: make that durable, release the archive (closing the file),
+// and remove the input when the result went to another name, unless it is no longer the opened
+// file.
+void PellucorEditor::LetGoOfInput(const std::filesystem::path& target)
+{
+    SyncFolder(target.has_parent_path() ? target.parent_path() : std::filesystem::path("."));
+    m_archive.reset();
+    if (target != m_archivePath && IsUnchanged(m_files, m_archivePath, m_archiveIdentity))
+        m_files.unlink(m_archivePath.c_str());
 }
