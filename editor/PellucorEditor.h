@@ -6,14 +6,14 @@
 #include "editor/FileOperations.h"
 #include "zip/ZipArchive.h"
 
-namespace editor {
-class FileOutputBuffer;
-}
-
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace editor {
+class FileOutputBuffer;
+}
 
 // One file or folder of the template truck, held in memory.
 struct ComponentFile
